@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace updater {
+
+// Closes a Win32 handle unless it is null or INVALID_HANDLE_VALUE.
+struct HandleCloser {
+    void operator()(void* handle) const;
+};
+
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The size in bytes, or -1 when the attributes cannot be read.
+long long FileSizeOf(const std::wstring& path);
+
+// Deletes the file when it exists and is not a folder; reports nothing.
+void DeleteFileQuiet(const std::wstring& path);
+
+// The whole file; empty when it cannot be opened or a read fails.
+std::string ReadBinaryFile(const std::wstring& path);
+
+// Creates the missing parent folders, then replaces or appends to the file.
+// Throws "Could not open file for writing" or "Could not write file".
+void WriteBinaryFile(const std::wstring& path, const std::string& bytes, bool append);
+
+// Creates every missing folder of the path; failures surface at the next file operation.
+void CreateDirectoryRecursive(const std::wstring& path);
+
+// Deletes a file or a whole folder tree without following links out of it.
+// True when the path is gone or never existed; false with errorText set otherwise.
+bool DeleteDirectoryRecursive(const std::wstring& path, std::wstring& errorText);
+
+}  // namespace updater

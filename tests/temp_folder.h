@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace updater {
+
+// A fresh folder below the Windows temp folder, deleted with everything in it
+// when the object goes away.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& path() const { return folder; }
+    std::wstring operator/(const std::wstring& relative) const;
+
+private:
+    std::wstring folder;
+};
+
+// Writes the bytes to the file, creating nothing else; fails the test on error.
+void WriteTestFile(const std::wstring& path, const std::string& bytes);
+
+// Deterministic bytes of the given length.
+std::string PatternBytes(size_t length, unsigned seed = 1);
+
+}  // namespace updater
