@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Measures ComputeCrc32 on a cached 1 GiB file under Wine and compares it with
 # zlib's crc32 over the same bytes already in memory (Python's zlib module).
-# Usage: crc32_benchmark.sh [BUILD_DIR]   (default: build-hash beside this folder;
-# the crc32_benchmark target must be built there)
+# Usage: crc32_benchmark.sh [BUILD_DIR]   (default: the build folder beside this one)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$repo/build-hash}" && pwd)"
+build="${1:-$repo/build}"
+cmake -G Ninja -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-i686-mingw32.cmake" >/dev/null
+cmake --build "$build" --target crc32_benchmark >/dev/null
+build="$(cd "$build" && pwd)"
 exe="$build/benchmarks/crc32_benchmark.exe"
 prefix="$build/wine-prefix"
-[ -f "$exe" ] || { echo "missing $exe: build the crc32_benchmark target first" >&2; exit 1; }
 
 "$repo/scripts/wine-prefix.sh" "$prefix" "$build/scratch-drive"
 
