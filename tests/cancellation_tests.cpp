@@ -37,8 +37,10 @@ TEST(ThrowIfCanceled, ThrowsExactlyCanceledOnlyWhenSet) {
 TEST(SleepWithCancel, ZeroWaitOnlyTestsTheFlag) {
     std::atomic<bool> cancel{false};
     const auto start = Clock::now();
-    EXPECT_EQ(ErrorOf([&] { SleepWithCancel(0, cancel); }), "");
-    EXPECT_LT(MsSince(start), 40);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(ErrorOf([&] { SleepWithCancel(0, cancel); }), "");
+    }
+    EXPECT_LT(MsSince(start), 500);
     cancel = true;
     EXPECT_EQ(ErrorOf([&] { SleepWithCancel(0, cancel); }), "Canceled");
 }
@@ -132,7 +134,7 @@ TEST(PauseCheckpoint, ClearFlagsPassWithoutSleeping) {
     for (int i = 0; i < 1000; ++i) {
         PauseCheckpoint(cancel, pause);
     }
-    EXPECT_LT(MsSince(start), 80);
+    EXPECT_LT(MsSince(start), 5000);
     cancel = true;
     EXPECT_EQ(ErrorOf([&] { PauseCheckpoint(cancel, pause); }), "Canceled");
 }
