@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
+
 namespace updater {
 namespace {
 
@@ -16,16 +18,6 @@ long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Runs the call and returns the message of the runtime_error it threw, or "" when it returned.
-template <typename Call>
-std::string ErrorOf(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
 
 TEST(ThrowIfCanceled, ThrowsExactlyCanceledOnlyWhenSet) {
     std::atomic<bool> cancel{false};

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/paths.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {

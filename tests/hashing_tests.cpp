@@ -18,7 +18,7 @@
 #include "foundation/files.h"
 #include "foundation/logger.h"
 #include "foundation/text.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {
@@ -56,16 +56,6 @@ std::vector<Crc32Method> SupportedMethods() {
     return methods;
 }
 
-// Runs the call and returns the message of the runtime_error it threw, or "" when it returned.
-template <typename Call>
-std::string ErrorOf(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
 
 // The progress calls a file of this size gets: one per block, then (total, total).
 Calls ExpectedCalls(long long size) {

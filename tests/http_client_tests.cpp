@@ -10,7 +10,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "tests/http_test_support.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/http_client.h"
+#include "tests/test_support.h"
 
 namespace updater {
 
@@ -61,15 +62,5 @@ std::string ServerBody(size_t size);
 
 HttpClient::RequestOptions TestOptions(bool fixedRead, unsigned long readTimeoutMs = 30000);
 
-// The message of the std::runtime_error the call threw, or "" when it returned.
-template <typename Call>
-std::string ErrorOf(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
 
 }  // namespace updater

@@ -9,7 +9,7 @@
 #include "foundation/files.h"
 #include "foundation/text.h"
 #include "tests/http_test_support.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {

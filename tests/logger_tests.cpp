@@ -12,7 +12,7 @@
 
 #include "foundation/files.h"
 #include "foundation/paths.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {

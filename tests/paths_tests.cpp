@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files.h"
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 namespace updater {
 namespace {

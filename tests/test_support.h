@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 namespace updater {
@@ -26,5 +27,16 @@ void WriteTestFile(const std::wstring& path, const std::string& bytes);
 
 // Deterministic bytes of the given length.
 std::string PatternBytes(size_t length, unsigned seed = 1);
+
+// The message of the std::runtime_error the call threw, or "" when it returned.
+template <typename Call>
+std::string ErrorOf(Call call) {
+    try {
+        call();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "";
+}
 
 }  // namespace updater

@@ -1,4 +1,4 @@
-#include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 #include <atomic>
 #include <stdexcept>
