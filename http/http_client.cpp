@@ -184,7 +184,8 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
             session = WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, 0);
             if (session == nullptr) {
-                DebugLog(L"WinHttpOpen failed: " + GetLastErrorText(GetLastError()));
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpOpen failed: " + GetLastErrorText(error));
                 throw std::runtime_error("WinHttpOpen failed");
             }
             WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kSessionReceiveTimeoutMs);
@@ -200,7 +201,8 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
     RequestContext context;
     context.connection = WinHttpConnect(sessionHandle, host.c_str(), port, 0);
     if (context.connection == nullptr) {
-        DebugLog(L"WinHttpConnect failed: " + GetLastErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        DebugLog(L"WinHttpConnect failed: " + GetLastErrorText(error));
         throw std::runtime_error("WinHttpConnect failed");
     }
     DebugLog(L"connection opened host=" + host);
@@ -260,13 +262,15 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
 
     if (!WinHttpSendRequest(context.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             0)) {
-        DebugLog(L"WinHttpSendRequest failed: " + GetLastErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        DebugLog(L"WinHttpSendRequest failed: " + GetLastErrorText(error));
         ThrowIfCanceled(cancel);
         throw std::runtime_error("HTTP request failed");
     }
     DebugLog(L"request sent");
     if (!WinHttpReceiveResponse(context.request.get(), nullptr)) {
-        DebugLog(L"WinHttpReceiveResponse failed: " + GetLastErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        DebugLog(L"WinHttpReceiveResponse failed: " + GetLastErrorText(error));
         ThrowIfCanceled(cancel);
         throw std::runtime_error("HTTP request failed");
     }
@@ -276,7 +280,8 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
     DWORD statusSize = sizeof(status);
     if (!WinHttpQueryHeaders(context.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
-        DebugLog(L"WinHttpQueryHeaders status failed: " + GetLastErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        DebugLog(L"WinHttpQueryHeaders status failed: " + GetLastErrorText(error));
         ThrowIfCanceled(cancel);
         throw std::runtime_error("HTTP status " + std::to_string(status));
     }
@@ -336,7 +341,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
     UniqueHandle file(
         CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == nullptr || file.get() == INVALID_HANDLE_VALUE) {
-        DebugLog(L"download file create failed: " + GetLastErrorText(GetLastError()) + L", destination=" + destination);
+        const DWORD error = GetLastError();
+        DebugLog(L"download file create failed: " + GetLastErrorText(error) + L", destination=" + destination);
         throw std::runtime_error("Could not create download file");
     }
     DebugLog(L"download file opened destination=" + destination);
@@ -350,7 +356,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
     auto writeBlock = [&](const std::vector<char>& buffer, DWORD read) {
         DWORD written = 0;
         if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-            DebugLog(L"download file write failed: " + GetLastErrorText(GetLastError()) + L", destination=" +
+            const DWORD error = GetLastError();
+            DebugLog(L"download file write failed: " + GetLastErrorText(error) + L", destination=" +
                      destination);
             throw std::runtime_error("Could not write download file");
         }
@@ -369,7 +376,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(kFileBlockBytes) + L", downloaded=" + std::to_wstring(downloaded) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kFileBlockBytes, &read)) {
-                DebugLog(L"WinHttpReadData failed for file-fixed: " + GetLastErrorText(GetLastError()) +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpReadData failed for file-fixed: " + GetLastErrorText(error) +
                          L", elapsedMs=" + std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpReadData failed");
@@ -399,7 +407,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(downloaded) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                DebugLog(L"WinHttpQueryDataAvailable failed for file: " + GetLastErrorText(GetLastError()) +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpQueryDataAvailable failed for file: " + GetLastErrorText(error) +
                          L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpQueryDataAvailable failed");
@@ -417,7 +426,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
             DebugLog(L"read data start kind=file, requested=" + std::to_wstring(size) + L", available=" +
                      std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), size, &read)) {
-                DebugLog(L"WinHttpReadData failed for file: " + GetLastErrorText(GetLastError()) + L", elapsedMs=" +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpReadData failed for file: " + GetLastErrorText(error) + L", elapsedMs=" +
                          std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpReadData failed");
@@ -474,7 +484,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(kStringBlockBytes) + L", total=" + std::to_wstring(result.size()) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kStringBlockBytes, &read)) {
-                DebugLog(L"WinHttpReadData failed for string-fixed: " + GetLastErrorText(GetLastError()) +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpReadData failed for string-fixed: " + GetLastErrorText(error) +
                          L", elapsedMs=" + std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpReadData failed");
@@ -501,7 +512,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(result.size()) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                DebugLog(L"WinHttpQueryDataAvailable failed for string: " + GetLastErrorText(GetLastError()) +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpQueryDataAvailable failed for string: " + GetLastErrorText(error) +
                          L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpQueryDataAvailable failed");
@@ -517,7 +529,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
             const auto started = Clock::now();
             DebugLog(L"read data start kind=string, requested=" + std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), available, &read)) {
-                DebugLog(L"WinHttpReadData failed for string: " + GetLastErrorText(GetLastError()) + L", elapsedMs=" +
+                const DWORD error = GetLastError();
+                DebugLog(L"WinHttpReadData failed for string: " + GetLastErrorText(error) + L", elapsedMs=" +
                          std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
                 ThrowIfCanceled(cancel);
                 throw std::runtime_error("WinHttpReadData failed");
