@@ -18,9 +18,13 @@ verified && exit 0
 src_list=/etc/apt/sources.list.d/debian-src.sources
 if [ ! -f "$src_list" ]; then
   for f in /etc/apt/sources.list.d/*.sources; do
-    grep -q '^Types: deb$' "$f" || continue
+    [ -f "$f" ] && grep -q '^Types: deb$' "$f" || continue
     case "$f" in *debian*) sed 's/^Types: deb$/Types: deb-src/' "$f" >> "$src_list";; esac
   done
+  if [ ! -s "$src_list" ] && [ -f /etc/apt/sources.list ]; then
+    rm -f "$src_list"
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/debian-src.list
+  fi
   apt-get update -q
 fi
 
