@@ -55,6 +55,17 @@ std::wstring QueryHeader(HINTERNET request, DWORD infoLevel, const wchar_t* name
     return Trim(std::wstring(buffer.data()));
 }
 
+// A failed WinHTTP call on the body: the failure line first, then the cancel
+// re-check (an abort surfaces as "Canceled"), then the call's own error.
+[[noreturn]] void FailBodyCall(const HttpClient& client, const std::wstring& call, const std::wstring& kind,
+                               Clock::time_point started, const std::wstring& url, const std::atomic<bool>& cancel) {
+    const DWORD error = GetLastError();
+    client.DebugLog(call + L" failed for " + kind + L": " + GetLastErrorText(error) + L", elapsedMs=" +
+                    std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
+    ThrowIfCanceled(cancel);
+    throw std::runtime_error(Utf8FromWide(call) + " failed");
+}
+
 }  // namespace
 
 HttpClient::TrackedRequest::TrackedRequest(std::shared_ptr<RequestHandleState> state) : state(std::move(state)) {}
@@ -376,11 +387,7 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(kFileBlockBytes) + L", downloaded=" + std::to_wstring(downloaded) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kFileBlockBytes, &read)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpReadData failed for file-fixed: " + GetLastErrorText(error) +
-                         L", elapsedMs=" + std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpReadData failed");
+                FailBodyCall(*this, L"WinHttpReadData", L"file-fixed", started, url, cancel);
             }
             if (read == 0) {
                 DebugLog(L"read data eof kind=file-fixed, chunk=" + std::to_wstring(pass) + L", elapsedMs=" +
@@ -407,11 +414,7 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(downloaded) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpQueryDataAvailable failed for file: " + GetLastErrorText(error) +
-                         L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpQueryDataAvailable failed");
+                FailBodyCall(*this, L"WinHttpQueryDataAvailable", L"file", queried, url, cancel);
             }
             DebugLog(L"query data available done kind=file, chunk=" + std::to_wstring(pass) + L", available=" +
                      std::to_wstring(available) + L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) +
@@ -426,11 +429,7 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
             DebugLog(L"read data start kind=file, requested=" + std::to_wstring(size) + L", available=" +
                      std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), size, &read)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpReadData failed for file: " + GetLastErrorText(error) + L", elapsedMs=" +
-                         std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpReadData failed");
+                FailBodyCall(*this, L"WinHttpReadData", L"file", started, url, cancel);
             }
             if (read == 0) {
                 break;
@@ -484,11 +483,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(kStringBlockBytes) + L", total=" + std::to_wstring(result.size()) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kStringBlockBytes, &read)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpReadData failed for string-fixed: " + GetLastErrorText(error) +
-                         L", elapsedMs=" + std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpReadData failed");
+                FailBodyCall(*this, L"WinHttpReadData", L"string-fixed", started, url, cancel);
             }
             if (read == 0) {
                 DebugLog(L"read data eof kind=string-fixed, chunk=" + std::to_wstring(pass) + L", elapsedMs=" +
@@ -512,11 +507,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(result.size()) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpQueryDataAvailable failed for string: " + GetLastErrorText(error) +
-                         L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpQueryDataAvailable failed");
+                FailBodyCall(*this, L"WinHttpQueryDataAvailable", L"string", queried, url, cancel);
             }
             DebugLog(L"query data available done kind=string, chunk=" + std::to_wstring(pass) + L", available=" +
                      std::to_wstring(available) + L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) +
@@ -529,11 +520,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
             const auto started = Clock::now();
             DebugLog(L"read data start kind=string, requested=" + std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), available, &read)) {
-                const DWORD error = GetLastError();
-                DebugLog(L"WinHttpReadData failed for string: " + GetLastErrorText(error) + L", elapsedMs=" +
-                         std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
-                ThrowIfCanceled(cancel);
-                throw std::runtime_error("WinHttpReadData failed");
+                FailBodyCall(*this, L"WinHttpReadData", L"string", started, url, cancel);
             }
             // Nothing read although data was announced: the body ends here
             // instead of asking again for ever.
