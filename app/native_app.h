@@ -1,0 +1,158 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/gdiplus_headers.h"
+#include "app/hit_buttons.h"
+#include "app/image_assets.h"
+#include "foundation/logger.h"
+#include "http/http_client.h"
+#include "update/server_config.h"
+
+namespace updater {
+
+struct UpdateFileEntry;
+struct UpdatePlan;
+class DownloadSpeedMeter;
+struct ParsedVersion;
+
+// The parsed command line.
+struct LaunchOptions {
+    bool debug = false;
+    std::wstring commandLine;
+    std::vector<std::wstring> arguments;
+};
+
+// The progress state the window draws; a paint draws a copy taken under uiMutex.
+struct UiState {
+    std::wstring status = L"Готов к работе";
+    std::wstring detail;
+    std::wstring speed;
+    double percent = 0.0;
+    bool busy = false;
+    bool paused = false;
+    bool cancelVisible = false;
+};
+
+// The one application object. Engine operations live in update/, window
+// operations in app/; every thread gets a plain pointer to it and ends before
+// it is destroyed.
+class NativeApp {
+public:
+    NativeApp() = default;
+    NativeApp(const NativeApp&) = delete;
+    NativeApp& operator=(const NativeApp&) = delete;
+
+    // ---- Progress state and texts (update/ui_state.cpp, update/ui_texts.cpp) ----
+    void SetUi(std::wstring status, std::wstring detail, double percent);
+    void SetProgressUi(std::wstring status, std::wstring detail, double percent);
+    void SetBusy(bool busy);
+    void SetSpeed(std::wstring text);
+    std::wstring T(const std::wstring& key) const;
+
+    // ---- Status text translation (app/) ----
+    std::wstring LocalizeKnown(std::wstring text) const;
+    std::wstring MenuText(const std::wstring& key) const;
+
+    // ---- Server configuration, manifests and plan (update/) ----
+    // fromServer: true exactly when the configuration's download succeeded.
+    ServerConfig LoadServerConfig(bool& fromServer);
+    UpdatePlan BuildPlan();
+    std::string DownloadManifestArchive(const std::wstring& source, const std::wstring& url,
+                                        const std::wstring& sha256, long long size);
+
+    // ---- Update run, check and download workers (update/) ----
+    // Starts a new update run on updateThread once the caller has claimed
+    // workerRunning and set the run's flags; see update/update_run.cpp.
+    void StartUpdateRun(bool resetSystemBeforeUpdate);
+    bool NeedsUpdate(const UpdateFileEntry& entry, std::atomic<long long>& checkedWeight, long long totalWeight);
+    void DownloadEntry(const UpdateFileEntry& entry, const std::wstring& tempRoot, unsigned index,
+                       long long totalBytes, std::atomic<long long>& downloadedBytes,
+                       std::vector<long long>& perEntryBytes, std::mutex& progressMutex,
+                       DownloadSpeedMeter& speedMeter);
+
+    // ---- Self-update and the start-up check (update/) ----
+    bool CheckSelfUpdate(const ServerConfig& config, bool force);
+    ParsedVersion ParseVersion(const std::wstring& text);
+    void StartStartupCheck();
+    void ForceSelfUpdate();
+
+    // ---- Entry, window procedure, actions, settings (app/) ----
+    int Run(HINSTANCE instance, const LaunchOptions& options);
+    void LogStartupEnvironment();
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void CancelCurrentUpdate();
+    void OnMouseUp(int x, int y);
+    void RunUpdate();
+    void StartGame();
+    void OpenLink(const std::wstring& key);
+    void LoadSettings();
+    void SaveSettings();
+
+    // ---- Click areas, drawing and images (app/) ----
+    void AddHit(const Gdiplus::RectF& rect, ButtonAction action, bool circular);
+    ButtonAction HitTest(float x, float y);
+    void Paint();
+    std::vector<ImageAsset> GetImageAssets(const std::wstring& group, std::initializer_list<int> ids);
+    std::vector<std::wstring> GetExternalImageFiles(const std::wstring& group);
+    void AddRootAndParents(std::vector<std::wstring>& roots, const std::wstring& start, int levels);
+    ImageAsset PickImageAsset(const std::vector<ImageAsset>& assets, const ImageAsset& previous) const;
+    void ApplyRandomAsset(const std::vector<ImageAsset>& assets, ImageAsset& current,
+                          std::unique_ptr<Gdiplus::Bitmap>& bitmap);
+    std::unique_ptr<Gdiplus::Bitmap> LoadBitmapResource(int id);
+
+    // ---- Fields, in the order that construction and destruction follow ----
+    HINSTANCE instance = nullptr;
+    HWND hwnd = nullptr;
+    HDC backBufferDc = nullptr;
+    HBITMAP backBufferBitmap = nullptr;
+    HGDIOBJ backBufferOldBitmap = nullptr;
+    ULONG_PTR gdiplusToken = 0;
+    LaunchOptions launchOptions;
+    std::wstring appDir;
+    std::wstring exePath;
+    Logger logger;
+    HttpClient http;
+    std::wstring clientPath;
+    std::wstring language = L"RU";
+    bool clanPatchEnabled = false;
+    bool debugLog = false;
+    ServerConfig serverConfig;
+    UiState ui;
+    std::mutex uiMutex;
+    std::mutex configMutex;
+    std::vector<HitButton> hitButtons;
+    ButtonAction hoveredAction = ButtonAction::None;
+    bool resetGameSettings = false;
+    std::atomic<bool> cancelUpdate{false};
+    std::atomic<bool> cancelStartup{false};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> workerRunning{false};
+    std::atomic<bool> startupWork{true};
+    std::atomic<bool> startedUpdateMustFinish{false};
+    std::atomic<bool> manualSelfUpdateRunning{false};
+    std::unique_ptr<Gdiplus::Bitmap> logoBitmap;
+    std::unique_ptr<Gdiplus::Bitmap> backgroundBitmap;
+    std::unique_ptr<Gdiplus::Bitmap> characterBitmap;
+    std::unique_ptr<Gdiplus::Bitmap> layerCacheBitmap;
+    std::thread startupThread;
+    std::thread updateThread;
+    std::vector<ImageAsset> backgroundAssets;
+    std::vector<ImageAsset> characterAssets;
+    ImageAsset selectedBackground;
+    ImageAsset selectedCharacter;
+    double uiScale = 1.0;
+    int layerCacheWidth = 0;
+    int layerCacheHeight = 0;
+    int backBufferWidth = 0;
+    int backBufferHeight = 0;
+};
+
+}  // namespace updater

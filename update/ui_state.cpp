@@ -1,0 +1,69 @@
+#include <algorithm>
+#include <cwchar>
+
+#include "app/native_app.h"
+
+namespace updater {
+
+namespace {
+
+// "%f": six decimals, as the progress lines of the debug log show them.
+std::wstring PercentText(double percent) {
+    wchar_t buffer[64];
+    std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"%f", percent);
+    return buffer;
+}
+
+std::wstring ProgressLine(const wchar_t* name, const std::wstring& status, const std::wstring& detail,
+                          double percent) {
+    return std::wstring(name) + L" status=" + (status.empty() ? L"(unchanged)" : status) + L", detail=" + detail +
+           L", percent=" + PercentText(percent);
+}
+
+}  // namespace
+
+// Every setter logs before it locks and repaints after it unlocks, so uiMutex
+// is never held while the logger's mutex is taken or the window is called.
+void NativeApp::SetUi(std::wstring status, std::wstring detail, double percent) {
+    logger.Debug(ProgressLine(L"SetUi", status, detail, percent));
+    {
+        std::lock_guard<std::mutex> lock(uiMutex);
+        if (!status.empty()) ui.status = std::move(status);
+        ui.detail = std::move(detail);
+        if (percent >= 0) ui.percent = std::min(percent, 100.0);
+    }
+    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void NativeApp::SetProgressUi(std::wstring status, std::wstring detail, double percent) {
+    logger.Debug(ProgressLine(L"SetProgressUi", status, detail, percent));
+    {
+        std::lock_guard<std::mutex> lock(uiMutex);
+        if (!status.empty()) ui.status = std::move(status);
+        ui.detail = std::move(detail);
+        ui.percent = std::max(ui.percent, std::clamp(percent, 0.0, 100.0));
+    }
+    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void NativeApp::SetBusy(bool busy) {
+    logger.Debug(std::wstring(L"SetBusy value=") + (busy ? L"true" : L"false"));
+    {
+        std::lock_guard<std::mutex> lock(uiMutex);
+        ui.busy = busy;
+        ui.cancelVisible = busy;
+        ui.paused = paused.load();
+    }
+    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void NativeApp::SetSpeed(std::wstring text) {
+    logger.Debug(L"SetSpeed value=" + text);
+    {
+        std::lock_guard<std::mutex> lock(uiMutex);
+        ui.speed = std::move(text);
+    }
+    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+}  // namespace updater
