@@ -55,6 +55,9 @@ public:
     void SetProgressUi(std::wstring status, std::wstring detail, double percent);
     void SetBusy(bool busy);
     void SetSpeed(std::wstring text);
+    // The update run's finish: clears startedUpdateMustFinish and the busy
+    // state, then frees workerRunning last.
+    void ClearInteractiveBusy();
     std::wstring T(const std::wstring& key) const;
 
     // ---- Status text translation (app/) ----
@@ -69,8 +72,12 @@ public:
                                         const std::wstring& sha256, long long size);
 
     // ---- Update run, check and download workers (update/) ----
-    // Starts a new update run on updateThread once the caller has claimed
-    // workerRunning and set the run's flags; see update/update_run.cpp.
+    // Claims workerRunning for a new run and, when it was free, clears
+    // cancelUpdate and paused and sets startedUpdateMustFinish; false when a
+    // run or a self-update already holds it.
+    bool ClaimUpdateRun();
+    // After a successful claim: shows the run as started and starts it on
+    // updateThread (joining the previous, finished thread first).
     void StartUpdateRun(bool resetSystemBeforeUpdate);
     bool NeedsUpdate(const UpdateFileEntry& entry, std::atomic<long long>& checkedWeight, long long totalWeight);
     void DownloadEntry(const UpdateFileEntry& entry, const std::wstring& tempRoot, unsigned index,
