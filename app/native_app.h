@@ -59,6 +59,11 @@ public:
     // state, then frees workerRunning last.
     void ClearInteractiveBusy();
     std::wstring T(const std::wstring& key) const;
+    // Replaces `language` and the column T reads; every writer of the
+    // language goes through here (window thread and settings load).
+    void SetLanguage(std::wstring code);
+    // Column of the text table, in table order.
+    enum class TextColumn { English, Ukrainian, Russian };
 
     // ---- Status text translation (app/) ----
     std::wstring LocalizeKnown(std::wstring text) const;
@@ -129,6 +134,9 @@ public:
     HttpClient http;
     std::wstring clientPath;
     std::wstring language = L"RU";
+    // What T reads instead of `language`: engine threads call T while the
+    // window thread replaces the wide string.
+    std::atomic<TextColumn> textColumn{TextColumn::Russian};
     bool clanPatchEnabled = false;
     bool debugLog = false;
     ServerConfig serverConfig;

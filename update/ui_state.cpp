@@ -66,4 +66,13 @@ void NativeApp::SetSpeed(std::wstring text) {
     if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
 }
 
+// The update run's finish: workerRunning is freed last, so a new run cannot
+// be claimed while this run still shows itself as busy.
+void NativeApp::ClearInteractiveBusy() {
+    logger.Debug(L"Update thread clearing interactive busy state.");
+    startedUpdateMustFinish.exchange(false);
+    SetBusy(false);
+    workerRunning.exchange(false);
+}
+
 }  // namespace updater
