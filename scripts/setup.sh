@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes a fresh Debian 12 machine ready to build and test the updater:
 # the i686 mingw-w64 cross compiler, CMake, Ninja, 32-bit Wine, GoogleTest's
-# sources, OpenSSL and Python for the test server, and miniz from Debian's
-# source package. Safe to run again; it does nothing when all is in place.
+# sources, OpenSSL and Python for the test server, Pillow for the embedded
+# pictures, and miniz from Debian's source package. Safe to run again; it
+# does nothing when all is in place.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -13,7 +14,7 @@ packages=(
   cmake ninja-build googletest openssl python3
   wine wine32:i386
   xvfb xauth fonts-dejavu-core fonts-wine
-  dpkg-dev
+  dpkg-dev python3-pil
 )
 
 missing=()
