@@ -30,4 +30,12 @@ struct ServerConfig {
     std::map<std::wstring, std::wstring> links;
 };
 
+// The "v" token of the manifest requests: the sanitised generatedAtUtc, else
+// manifestVersion, else launcherVersion, whichever is first non-empty as stored.
+std::wstring ManifestToken(const ServerConfig& config);
+
+// An optional sign and the decimal digits up to the first other character;
+// 0 when no digit comes first. Digits beyond the 64-bit range give its limit.
+long long DecimalPrefixValue(const std::wstring& text);
+
 }  // namespace updater

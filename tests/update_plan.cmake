@@ -1,0 +1,2 @@
+# Server configuration, manifests and the update plan, against the local update site.
+add_engine_test(update_plan_tests manifest_tests.cpp)
