@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "foundation/handles.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
@@ -13,12 +14,11 @@ namespace updater {
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-
-struct FindCloser {
-    void operator()(HANDLE find) const { FindClose(find); }
+// A C runtime stream is closed with fclose.
+struct CrtFileTraits {
+    using Type = FILE*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type file) noexcept { fclose(file); }
 };
 
 std::wstring FailureText(const wchar_t* what, const std::wstring& path, DWORD code) {
@@ -42,15 +42,15 @@ bool SameObject(HANDLE first, HANDLE second) {
 // the target, so the link is refused and left in place.
 bool RemoveLink(const std::wstring& path, std::wstring& errorText) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    UniqueHandle link(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (link.get() == INVALID_HANDLE_VALUE) {
+    const FileHandle link(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!link) {
         errorText = FailureText(L"remove link failed", path, GetLastError());
         return false;
     }
-    UniqueHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (target.get() != INVALID_HANDLE_VALUE && SameObject(link.get(), target.get())) {
+    const FileHandle target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (target && SameObject(link.get(), target.get())) {
         errorText = L"refused link path=" + path;
         return false;
     }
@@ -92,9 +92,8 @@ bool DeleteTree(const std::wstring& path, DWORD attributes, std::wstring& errorT
     }
 
     WIN32_FIND_DATAW entry{};
-    std::unique_ptr<void, FindCloser> find(FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
-    if (find.get() == INVALID_HANDLE_VALUE) {
-        find.release();
+    const FindHandle find(FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
+    if (!find) {
         const DWORD code = GetLastError();
         if (!IsGoneError(code)) {
             errorText = FailureText(L"enumerate directory failed", path, code);
@@ -122,12 +121,6 @@ bool DeleteTree(const std::wstring& path, DWORD attributes, std::wstring& errorT
 
 }  // namespace
 
-void HandleCloser::operator()(void* handle) const {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-    }
-}
-
 long long FileSizeOf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -144,7 +137,7 @@ void DeleteFileQuiet(const std::wstring& path) {
 }
 
 std::string ReadBinaryFile(const std::wstring& path) {
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
+    const ScopedHandle<CrtFileTraits> file(_wfopen(path.c_str(), L"rb"));
     if (!file) {
         return {};
     }

@@ -1,16 +1,8 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
 namespace updater {
-
-// Closes a Win32 handle unless it is null or INVALID_HANDLE_VALUE.
-struct HandleCloser {
-    void operator()(void* handle) const;
-};
-
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 // The size in bytes, or -1 when the attributes cannot be read.
 long long FileSizeOf(const std::wstring& path);

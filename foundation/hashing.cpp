@@ -10,7 +10,7 @@
 
 #include "foundation/cancellation.h"
 #include "foundation/crc32.h"
-#include "foundation/files.h"
+#include "foundation/handles.h"
 #include "foundation/logger.h"
 
 namespace updater {
@@ -19,11 +19,10 @@ namespace {
 constexpr DWORD kBlockSize = 131072;
 constexpr long long kLogStep = 33554432;
 
-// Read-only, shared for reading only, with the sequential-scan hint; null on failure.
-UniqueHandle OpenForHashing(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+// Read-only, shared for reading only, with the sequential-scan hint.
+FileHandle OpenForHashing(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 void DebugLine(Logger* logger, const std::wstring& message) {
@@ -43,34 +42,6 @@ std::wstring HexDigits(const unsigned char* bytes, std::size_t count) {
     return text;
 }
 
-class CryptProvider {
-public:
-    CryptProvider() = default;
-    ~CryptProvider() {
-        if (handle != 0) {
-            CryptReleaseContext(handle, 0);
-        }
-    }
-    CryptProvider(const CryptProvider&) = delete;
-    CryptProvider& operator=(const CryptProvider&) = delete;
-
-    HCRYPTPROV handle = 0;
-};
-
-class CryptHash {
-public:
-    CryptHash() = default;
-    ~CryptHash() {
-        if (handle != 0) {
-            CryptDestroyHash(handle);
-        }
-    }
-    CryptHash(const CryptHash&) = delete;
-    CryptHash& operator=(const CryptHash&) = delete;
-
-    HCRYPTHASH handle = 0;
-};
-
 }  // namespace
 
 unsigned int ComputeCrc32(const std::wstring& path, const std::atomic<bool>& cancel, const std::atomic<bool>& pause,
@@ -78,7 +49,7 @@ unsigned int ComputeCrc32(const std::wstring& path, const std::atomic<bool>& can
                           const std::wstring& label) {
     DebugScope scope(logger, L"CRC32 " + (label.empty() ? path : label));
 
-    const UniqueHandle file = OpenForHashing(path);
+    const FileHandle file = OpenForHashing(path);
     if (!file) {
         throw std::runtime_error("Could not open file for CRC");
     }
@@ -126,20 +97,20 @@ std::wstring Crc32Hex(unsigned int value) {
 }
 
 std::wstring Sha256Hex(const std::wstring& path) {
-    const UniqueHandle file = OpenForHashing(path);
+    const FileHandle file = OpenForHashing(path);
     if (!file) {
         throw std::runtime_error("Could not open file for SHA256");
     }
-    CryptProvider provider;
-    CryptHash hash;
-    if (!CryptAcquireContextW(&provider.handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-        provider.handle = 0;
+    HCRYPTPROV acquired = 0;
+    if (!CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
         throw std::runtime_error("Could not initialize SHA256");
     }
-    if (!CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle)) {
-        hash.handle = 0;
+    const CryptProviderHandle provider(acquired);
+    HCRYPTHASH created = 0;
+    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, &created)) {
         throw std::runtime_error("Could not initialize SHA256");
     }
+    const CryptHashHandle hash(created);
 
     std::vector<unsigned char> buffer(kBlockSize);
     for (;;) {
@@ -151,14 +122,14 @@ std::wstring Sha256Hex(const std::wstring& path) {
             break;
         }
         // A digest over part of the file must never be returned.
-        if (!CryptHashData(hash.handle, buffer.data(), read, 0)) {
+        if (!CryptHashData(hash.get(), buffer.data(), read, 0)) {
             throw std::runtime_error("Could not read file for SHA256");
         }
     }
 
     unsigned char digest[32] = {};
     DWORD length = sizeof digest;
-    if (!CryptGetHashParam(hash.handle, HP_HASHVAL, digest, &length, 0)) {
+    if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &length, 0)) {
         throw std::runtime_error("Could not finish SHA256");
     }
     return HexDigits(digest, std::min<DWORD>(length, sizeof digest));

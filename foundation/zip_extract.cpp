@@ -10,6 +10,7 @@
 
 #include "foundation/cancellation.h"
 #include "foundation/files.h"
+#include "foundation/handles.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
@@ -91,10 +92,10 @@ void ExtractFirstZipFile(const std::wstring& archivePath, const std::wstring& ta
         ThrowIfCanceled(*cancel);
     }
 
-    UniqueHandle archiveFile(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!archiveFile || archiveFile.get() == INVALID_HANDLE_VALUE) {
+    const FileHandle archiveFile(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                             nullptr));
+    if (!archiveFile) {
         throw std::runtime_error("Could not open zip archive");
     }
     LARGE_INTEGER archiveSize;
@@ -148,9 +149,9 @@ void ExtractFirstZipFile(const std::wstring& archivePath, const std::wstring& ta
     }
 
     CreateDirectoryRecursive(DirectoryName(targetPath));
-    UniqueHandle targetFile(CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!targetFile || targetFile.get() == INVALID_HANDLE_VALUE) {
+    const FileHandle targetFile(CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!targetFile) {
         throw std::runtime_error("Could not create extracted file");
     }
 

@@ -99,30 +99,6 @@ void HttpClient::TrackedRequest::Close() {
     state.reset();
 }
 
-HttpClient::RequestContext::RequestContext(RequestContext&& other) noexcept
-    : connection(std::exchange(other.connection, nullptr)), request(std::move(other.request)) {}
-
-HttpClient::RequestContext& HttpClient::RequestContext::operator=(RequestContext&& other) noexcept {
-    if (this != &other) {
-        Close();
-        connection = std::exchange(other.connection, nullptr);
-        request = std::move(other.request);
-    }
-    return *this;
-}
-
-HttpClient::RequestContext::~RequestContext() {
-    Close();
-}
-
-void HttpClient::RequestContext::Close() {
-    request = TrackedRequest();
-    if (connection != nullptr) {
-        WinHttpCloseHandle(connection);
-        connection = nullptr;
-    }
-}
-
 HttpClient::~HttpClient() {
     if (session != nullptr) {
         WinHttpCloseHandle(session);
@@ -210,15 +186,15 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
     }
 
     RequestContext context;
-    context.connection = WinHttpConnect(sessionHandle, host.c_str(), port, 0);
-    if (context.connection == nullptr) {
+    context.connection.reset(WinHttpConnect(sessionHandle, host.c_str(), port, 0));
+    if (!context.connection) {
         const DWORD error = GetLastError();
         DebugLog(L"WinHttpConnect failed: " + GetLastErrorText(error));
         throw std::runtime_error("WinHttpConnect failed");
     }
     DebugLog(L"connection opened host=" + host);
 
-    HINTERNET opened = WinHttpOpenRequest(context.connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+    HINTERNET opened = WinHttpOpenRequest(context.connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                           WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
     const DWORD openError = GetLastError();
     auto state = std::make_shared<RequestHandleState>();
@@ -349,9 +325,9 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
     DebugScope scope(logger, L"HTTP DownloadFile " + url);
     DebugLog(L"download file start url=" + url + L", destination=" + destination + LabelSuffix(options.label));
     CreateDirectoryRecursive(DirectoryName(destination));
-    UniqueHandle file(
+    const FileHandle file(
         CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == nullptr || file.get() == INVALID_HANDLE_VALUE) {
+    if (!file) {
         const DWORD error = GetLastError();
         DebugLog(L"download file create failed: " + GetLastErrorText(error) + L", destination=" + destination);
         throw std::runtime_error("Could not create download file");

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "foundation/handles.h"
 #include "foundation/logger.h"
 
 namespace updater {
@@ -54,22 +55,11 @@ public:
         std::shared_ptr<RequestHandleState> state;
     };
 
-    // Owns one request's connection and tracked request handle; closes the
-    // request first, then the connection.
-    class RequestContext {
-    public:
-        RequestContext() = default;
-        RequestContext(RequestContext&& other) noexcept;
-        RequestContext& operator=(RequestContext&& other) noexcept;
-        RequestContext(const RequestContext&) = delete;
-        RequestContext& operator=(const RequestContext&) = delete;
-        ~RequestContext();
-
-        HINTERNET connection = nullptr;
+    // One request's connection and tracked request handle; members close in
+    // reverse order, so the request goes before its connection.
+    struct RequestContext {
+        InternetHandle connection;
         TrackedRequest request;
-
-    private:
-        void Close();
     };
 
     HttpClient() = default;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/handles.h"
 #include "foundation/paths.h"
 #include "tests/test_support.h"
 
@@ -26,9 +27,9 @@ std::string WriteError(const std::wstring& path, const std::string& bytes, bool 
 }
 
 // Holds a file open with no sharing at all, as another program might.
-UniqueHandle LockFile(const std::wstring& path) {
-    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+FileHandle LockFile(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 TEST(FileSizeOf, MissingEmptyAndBeyondFourGigabytes) {
@@ -39,21 +40,14 @@ TEST(FileSizeOf, MissingEmptyAndBeyondFourGigabytes) {
 
     const long long large = (4LL << 30) + 5;
     {
-        UniqueHandle file(CreateFileW((temp / L"large").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        const FileHandle file(CreateFileW((temp / L"large").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER end;
         end.QuadPart = large;
         ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
         ASSERT_TRUE(SetEndOfFile(file.get()));
     }
     EXPECT_EQ(FileSizeOf(temp / L"large"), large);
-}
-
-TEST(HandleCloser, AcceptsNullAndInvalidHandles) {
-    UniqueHandle invalid(INVALID_HANDLE_VALUE);
-    UniqueHandle null(nullptr);
-    UniqueHandle missing(CreateFileW(L"Z:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(missing.get(), INVALID_HANDLE_VALUE);
 }
 
 TEST(DeleteFileQuiet, DeletesOnlyPlainFiles) {
@@ -92,7 +86,7 @@ TEST(ReadBinaryFile, WholeFilesAtBlockBoundaries) {
 TEST(ReadBinaryFile, FileHeldWithoutSharingReadsAsEmpty) {
     TempFolder temp;
     WriteTestFile(temp / L"locked", "secret");
-    UniqueHandle lock = LockFile(temp / L"locked");
+    FileHandle lock = LockFile(temp / L"locked");
     EXPECT_EQ(ReadBinaryFile(temp / L"locked"), "");
 }
 
@@ -129,7 +123,7 @@ TEST(WriteBinaryFile, FailuresThrowInsteadOfReportingSuccess) {
     CreateDirectoryRecursive(temp / L"folder");
     EXPECT_EQ(WriteError(temp / L"folder", "data", false), "Could not open file for writing");
     WriteTestFile(temp / L"locked", "x");
-    UniqueHandle lock = LockFile(temp / L"locked");
+    FileHandle lock = LockFile(temp / L"locked");
     EXPECT_EQ(WriteError(temp / L"locked", "data", true), "Could not open file for writing");
 
     // A device that is always full: the open succeeds, the write does not.
@@ -194,7 +188,7 @@ TEST(DeleteDirectoryRecursive, LockedFileDeepInTheTreeStopsWithItsName) {
     const std::wstring locked = tree + L"\\a\\b\\locked.bin";
     CreateDirectoryRecursive(tree + L"\\a\\b");
     WriteTestFile(locked, "x");
-    UniqueHandle lock = LockFile(locked);
+    FileHandle lock = LockFile(locked);
 
     std::wstring error;
     EXPECT_FALSE(DeleteDirectoryRecursive(tree, error));

@@ -16,6 +16,7 @@
 
 #include "foundation/crc32.h"
 #include "foundation/files.h"
+#include "foundation/handles.h"
 #include "foundation/logger.h"
 #include "foundation/text.h"
 #include "tests/test_support.h"
@@ -84,10 +85,9 @@ unsigned int Crc32Of(const std::wstring& path, Calls* calls = nullptr, Logger* l
 }
 
 // Holds the file open without sharing anything, as another process might.
-UniqueHandle HoldExclusively(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+FileHandle HoldExclusively(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool WaitFor(const std::atomic<bool>& condition, int seconds) {
@@ -326,7 +326,7 @@ TEST(HashOpenFailures, MissingFileDirectoryAndLockedFileGiveTheExactMessages) {
     TempFolder temp;
     const std::wstring locked = temp / L"locked.bin";
     WriteTestFile(locked, "abc");
-    const UniqueHandle holder = HoldExclusively(locked);
+    const FileHandle holder = HoldExclusively(locked);
     ASSERT_TRUE(holder);
     for (const std::wstring& path : {temp / L"missing.bin", temp.path(), locked}) {
         SCOPED_TRACE(Utf8FromWide(path));

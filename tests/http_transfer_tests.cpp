@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files.h"
+#include "foundation/handles.h"
 #include "foundation/text.h"
 #include "tests/http_test_support.h"
 #include "tests/test_support.h"
@@ -335,9 +336,9 @@ TEST(HttpTransfer, LockedDestinationFailsBeforeAnyRequest) {
     Runner runner;
     const std::wstring id = NewTestId();
     WriteBinaryFile(runner.destination, "old", false);
-    UniqueHandle held(CreateFileW(runner.destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+    FileHandle held(CreateFileW(runner.destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
     EXPECT_EQ(ErrorOf([&] {
                   runner.Run(Transfer::FileFixed, ServerUrl(RootA(), L"locked", id, L"size=10"), kNotSet, kNotSet);
               }),

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files.h"
+#include "foundation/handles.h"
 #include "foundation/text.h"
 #include "tests/test_support.h"
 
@@ -196,9 +197,9 @@ TEST(ExtractFirstZipFile, CancelDuringExtractionLeavesAPartialTarget) {
 TEST(ZipCallbacks, PositionAbsolutelyAndStopOnCancel) {
     TempFolder temp;
     const std::wstring path = temp / L"io.bin";
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(file.get(), INVALID_HANDLE_VALUE);
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
     std::atomic<bool> cancel{false};
     ZipHandleIo io{file.get(), &cancel};
 
