@@ -106,7 +106,27 @@ public:
     void StartGame();
     void OpenLink(const std::wstring& key);
     void LoadSettings();
+    // Throws "Could not open file for writing" when the file cannot be replaced.
     void SaveSettings();
+    // What the button actions call: a failed save is logged and never stops them.
+    void SaveSettingsOrLog();
+    std::wstring SettingsPath() const;
+    // The settings file's DebugLog, read before logging starts.
+    bool SavedDebugFlag() const;
+    void PickImages();
+    bool RegisterWindowClass();
+    bool CreateMainWindow();
+    // Destroys the window (WM_DESTROY joins the workers), releases the bitmaps
+    // and shuts GDI+ down; safe to call again.
+    void EndRunSession();
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnMouseMove(int x, int y);
+    void OnMouseDown(int x, int y);
+    void OnDestroy();
+    // Sets the cancel flags, aborts the open requests and joins both threads.
+    void StopWorkers();
+    void ChooseLanguage(const wchar_t* code);
+    void ToggleDebugLog();
 
     // ---- Click areas, drawing and images (app/) ----
     void AddHit(const Gdiplus::RectF& rect, ButtonAction action, bool circular);
