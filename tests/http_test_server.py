@@ -29,6 +29,7 @@ Usage:
   http_test_server.py stop --dir DIR
 """
 import argparse
+import errno
 import http.server
 import json
 import os
@@ -273,11 +274,17 @@ def serve(args):
              ("plain", args.port_plain, None), ("untrusted", args.port_untrusted, untrusted)]
     servers = []
     for role, port, context in roles:
-        servers.append(Server(("127.0.0.1", port), socket.AF_INET, role, state, context))
-        try:
-            servers.append(Server(("::1", port), socket.AF_INET6, role, state, context))
-        except OSError as error:
-            print("no IPv6 listener on port %d: %s" % (port, error), flush=True)
+        for host, family in (("127.0.0.1", socket.AF_INET), ("::1", socket.AF_INET6)):
+            try:
+                servers.append(Server((host, port), family, role, state, context))
+            except OSError as error:
+                # A machine without IPv6 is fine; a port that another program holds is not:
+                # "localhost" could reach that program instead of this server.
+                if family == socket.AF_INET6 and error.errno in (errno.EADDRNOTAVAIL, errno.EAFNOSUPPORT):
+                    print("no IPv6 listener on port %d: %s" % (port, error), flush=True)
+                    continue
+                print("cannot listen on %s port %d: %s" % (host, port, error.strerror), flush=True)
+                return 1
     threads = [threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
                for server in servers]
     for thread in threads:
@@ -292,6 +299,7 @@ def serve(args):
         server.server_close()
     (folder / "ready").unlink(missing_ok=True)
     print("stopped", flush=True)
+    return 0
 
 
 def server_pid(folder):
@@ -332,7 +340,7 @@ def start(args):
                "--port-a", str(args.port_a), "--port-b", str(args.port_b),
                "--port-plain", str(args.port_plain), "--port-untrusted", str(args.port_untrusted),
                "--lifetime", str(args.lifetime)]
-    with open(folder / "server.log", "ab") as log:
+    with open(folder / "server.log", "wb") as log:
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
                                    start_new_session=True, close_fds=True)
     (folder / "server.pid").write_text(str(process.pid))
@@ -362,8 +370,7 @@ def main():
     parser.add_argument("--lifetime", type=int, default=1200)
     args = parser.parse_args()
     if args.action == "serve":
-        serve(args)
-        return 0
+        return serve(args)
     return start(args) if args.action == "start" else stop(args)
 
 
