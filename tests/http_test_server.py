@@ -15,7 +15,8 @@ Query parameters choose the answer (all optional):
                 drop_head (reset before any answer) | drop_mid (cut bytes, then a reset) |
                 chunked | noclen (no length, the close ends the body) |
                 trickle | stall (cut bytes, then wait for release) | stall_head
-  faulthits=N   the mode applies to hits 1..N only; later hits are answered normally
+  faulthits=N   the mode (and a site file's status) applies to hits 1..N only; later hits are
+                answered normally
   cut=N         bytes sent before a short, drop_mid or stall (size // 2; 0 for stall)
   chunk=N       bytes per chunk of a chunked body (4096)
   step=N, delay=MS   trickle: N bytes every MS milliseconds (4096, 50)
@@ -24,8 +25,19 @@ Query parameters choose the answer (all optional):
   clen=TEXT     the Content-Length header's text instead of the body size
   header=TEXT   an extra response header "Name: value" (repeatable)
 
+A request without an id parameter is served from an update site instead: the
+file at its path (percent-decoded, query ignored) in the folder SITES/NAME,
+where NAME is the word after "site=" in the User-Agent, else "default"; 404
+when there is no such file. Its log line carries NAME as its id. A file beside
+it named PATH.fault holds parameters as above (for example "mode=drop_head" or
+"status=500&faulthits=2") that apply to that path, found or not. SITES is the
+folder "sites" in the state folder, emptied at each start, unless --sites names
+another. Both HTTPS roots serve the same sites; tests/update_site.py publishes
+them.
+
 Usage:
-  http_test_server.py start --dir DIR --port-a N --port-b N --port-plain N --port-untrusted N [--lifetime S]
+  http_test_server.py start --dir DIR --port-a N --port-b N --port-plain N --port-untrusted N
+                            [--sites SITES] [--lifetime S]
   http_test_server.py stop --dir DIR
 """
 import argparse
@@ -34,6 +46,8 @@ import http.server
 import json
 import os
 import pathlib
+import re
+import shutil
 import signal
 import socket
 import ssl
@@ -46,6 +60,7 @@ import urllib.parse
 
 MAX_BODY = 32 * 1024 * 1024
 REASONS = {200: "OK", 299: "OK", 300: "Multiple Choices", 404: "Not Found", 500: "Internal Server Error"}
+SITE_AGENT = re.compile(r"\bsite=([A-Za-z0-9._-]+)")
 
 
 def pattern_bytes(size):
@@ -84,8 +99,9 @@ def make_certificates(folder):
 
 
 class State:
-    def __init__(self, folder, lifetime):
+    def __init__(self, folder, sites, lifetime):
         self.folder = folder
+        self.sites = sites
         self.stop = threading.Event()
         self.deadline = time.monotonic() + lifetime
         self.lock = threading.Lock()
@@ -142,6 +158,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         parts = urllib.parse.urlsplit(self.path)
         params = urllib.parse.parse_qs(parts.query, keep_blank_values=True)
+        site = site_file = None
+        if "id" not in params:
+            site = self.site_name()
+            site_file, faults = self.site_file(site, parts.path)
+            params.update(faults)
 
         def value(name, default):
             return params.get(name, [default])[0]
@@ -160,18 +181,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "target": self.path,
             "path": parts.path,
             "query": parts.query,
-            "id": value("id", ""),
+            "id": value("id", site or ""),
             "headers": {name.lower(): text for name, text in self.headers.items()},
         }
         hit = state.record(entry)
 
-        status = number("status", 200)
-        size = max(0, min(number("size", 0), MAX_BODY))
-        mode = value("mode", "normal")
         fault_hits = number("faulthits", 0)
-        if fault_hits > 0 and hit > fault_hits:
-            mode = "normal"
-        body = state.body(size)
+        faulted = fault_hits <= 0 or hit <= fault_hits
+        mode = value("mode", "normal") if faulted else "normal"
+        if site is None:
+            size = max(0, min(number("size", 0), MAX_BODY))
+            body = state.body(size)
+            status = number("status", 200)
+        else:
+            found = site_file is not None and site_file.is_file()
+            body = site_file.read_bytes() if found else b""
+            size = len(body)
+            plain_status = 200 if found else 404
+            status = number("status", plain_status) if faulted else plain_status
         cut = max(0, min(number("cut", 0 if mode == "stall" else size // 2), size))
 
         if mode == "stall_head":
@@ -216,6 +243,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[cut:])
         else:
             self.wfile.write(body)
+
+    def site_name(self):
+        match = SITE_AGENT.search(self.headers.get("User-Agent", ""))
+        return match.group(1) if match else "default"
+
+    def site_file(self, site, url_path):
+        """The site's file for the path (None when the path climbs out) and the fault
+        parameters kept beside it."""
+        relative = pathlib.PurePosixPath(urllib.parse.unquote(url_path).lstrip("/"))
+        if ".." in relative.parts:
+            return None, {}
+        path = self.server.state.sites / site / relative
+        fault = path.with_name(path.name + ".fault")
+        text = fault.read_text().strip() if fault.is_file() else ""
+        return path, urllib.parse.parse_qs(text, keep_blank_values=True)
 
     def reset(self):
         """Ends the connection with a TCP reset instead of an orderly close."""
@@ -265,7 +307,7 @@ def tls_context(folder, name):
 
 def serve(args):
     folder = pathlib.Path(args.dir)
-    state = State(folder, args.lifetime)
+    state = State(folder, pathlib.Path(args.sites) if args.sites else folder / "sites", args.lifetime)
     signal.signal(signal.SIGTERM, lambda *_: state.stop.set())
     signal.signal(signal.SIGINT, lambda *_: state.stop.set())
     trusted = tls_context(folder, "server")
@@ -336,10 +378,12 @@ def start(args):
     (folder / "release").mkdir(exist_ok=True)
     (folder / "ready").unlink(missing_ok=True)
     (folder / "requests.jsonl").write_text("")
+    if not args.sites:
+        shutil.rmtree(folder / "sites", ignore_errors=True)
     command = [sys.executable, os.path.abspath(__file__), "serve", "--dir", str(folder),
                "--port-a", str(args.port_a), "--port-b", str(args.port_b),
                "--port-plain", str(args.port_plain), "--port-untrusted", str(args.port_untrusted),
-               "--lifetime", str(args.lifetime)]
+               "--lifetime", str(args.lifetime)] + (["--sites", args.sites] if args.sites else [])
     with open(folder / "server.log", "wb") as log:
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
                                    start_new_session=True, close_fds=True)
@@ -367,6 +411,7 @@ def main():
     parser.add_argument("--port-b", type=int, default=47444)
     parser.add_argument("--port-plain", type=int, default=47445)
     parser.add_argument("--port-untrusted", type=int, default=47446)
+    parser.add_argument("--sites")
     parser.add_argument("--lifetime", type=int, default=1200)
     args = parser.parse_args()
     if args.action == "serve":

@@ -76,6 +76,37 @@ bool WaitForServerRequest(const std::wstring& id) {
     return false;
 }
 
+std::wstring SiteFolder(const std::wstring& name) {
+    return ServerFolder() + L"\\sites\\" + name;
+}
+
+void UseSite(HttpClient& client, const std::wstring& name) {
+    client.userAgent += L" site=" + name;
+}
+
+std::string RequestField(const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\": ";
+    const size_t start = line.find(key);
+    if (start == std::string::npos) {
+        return "";
+    }
+    const size_t value = start + key.size();
+    if (line.compare(value, 1, "\"") == 0) {
+        return line.substr(value + 1, line.find('"', value + 1) - value - 1);
+    }
+    return line.substr(value, line.find_first_of(",}", value) - value);
+}
+
+std::vector<std::string> SiteRequests(const std::wstring& name) {
+    std::vector<std::string> requests;
+    for (const std::string& line : ServerRequests(name)) {
+        const std::string query = RequestField(line, "query");
+        requests.push_back(RequestField(line, "role") + " " + RequestField(line, "path") +
+                           (query.empty() ? "" : "?" + query));
+    }
+    return requests;
+}
+
 void ReleaseStall(const std::wstring& name) {
     WriteBinaryFile(ServerFolder() + L"\\release\\" + name, "go", false);
 }

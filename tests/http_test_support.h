@@ -57,6 +57,17 @@ private:
     std::thread watchdog;
 };
 
+// The folder from which the server serves the update site of that name
+// (see tests/update_site.py), and the client setting that picks it.
+std::wstring SiteFolder(const std::wstring& name);
+void UseSite(HttpClient& client, const std::wstring& name);
+
+// One field of a request log line: a text's value, or a number's digits.
+std::string RequestField(const std::string& line, const std::string& name);
+
+// "role path?query" of each request the site of that name answered, in order.
+std::vector<std::string> SiteRequests(const std::wstring& name);
+
 // The bytes the server sends for size=N.
 std::string ServerBody(size_t size);
 
