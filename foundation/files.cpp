@@ -37,6 +37,18 @@ bool SameObject(HANDLE first, HANDLE second) {
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// The tag of the reparse point at the path; 0 when it cannot be read.
+DWORD ReparseTagOf(const std::wstring& path) {
+    const FileHandle point(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!point || !GetFileInformationByHandleEx(point.get(), FileAttributeTagInfo, &info, sizeof(info))) {
+        return 0;
+    }
+    return info.ReparseTag;
+}
+
 // A junction or folder link is deleted as a link, never entered. Where the
 // system cannot open the link apart from its target, deleting it would reach
 // the target, so the link is refused and left in place.
@@ -87,7 +99,7 @@ bool DeleteTree(const std::wstring& path, DWORD attributes, std::wstring& errorT
         errorText = L"refused dangerous directory path=" + path;
         return false;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkReparseTag(ReparseTagOf(path))) {
         return RemoveLink(path, errorText);
     }
 
@@ -120,6 +132,10 @@ bool DeleteTree(const std::wstring& path, DWORD attributes, std::wstring& errorT
 }
 
 }  // namespace
+
+bool IsLinkReparseTag(unsigned long reparseTag) {
+    return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
 
 long long FileSizeOf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

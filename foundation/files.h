@@ -20,6 +20,13 @@ void WriteBinaryFile(const std::wstring& path, const std::string& bytes, bool ap
 // Creates every missing folder of the path; failures surface at the next file operation.
 void CreateDirectoryRecursive(const std::wstring& path);
 
+// Whether a folder reparse point with this tag is a link, deleted as such and never
+// entered: name surrogates (symbolic links, junctions) are; deduplicated files and
+// cloud placeholders are plain folders. An unread tag, 0, counts as a link: Wine
+// reports host symbolic links so, and a tree is never entered through a point of
+// unknown kind.
+bool IsLinkReparseTag(unsigned long reparseTag);
+
 // Deletes a file or a whole folder tree without following links out of it.
 // True when the path is gone or never existed; false with errorText set otherwise.
 bool DeleteDirectoryRecursive(const std::wstring& path, std::wstring& errorText);

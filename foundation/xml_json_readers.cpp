@@ -51,6 +51,38 @@ bool FindXmlElement(const std::wstring& lowerXml, const std::wstring& lowerTag, 
     }
 }
 
+// The five predefined entities, built into a new string in one pass: a value
+// full of references stays linear, and a decoded "&" never starts another one.
+std::wstring DecodeXmlEntities(const std::wstring& text) {
+    static const struct {
+        const wchar_t* reference;
+        size_t length;
+        wchar_t character;
+    } kEntities[] = {{L"&lt;", 4, L'<'}, {L"&gt;", 4, L'>'}, {L"&quot;", 6, L'"'}, {L"&apos;", 6, L'\''},
+                     {L"&amp;", 5, L'&'}};
+    std::wstring result;
+    result.reserve(text.size());
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t ampersand = text.find(L'&', position);
+        if (ampersand == std::wstring::npos) {
+            result.append(text, position, std::wstring::npos);
+            break;
+        }
+        result.append(text, position, ampersand - position);
+        result += L'&';
+        position = ampersand + 1;
+        for (const auto& entity : kEntities) {
+            if (text.compare(ampersand, entity.length, entity.reference) == 0) {
+                result.back() = entity.character;
+                position = ampersand + entity.length;
+                break;
+            }
+        }
+    }
+    return result;
+}
+
 // The position right after the needle "key" and the first colon after it, or npos.
 size_t JsonValueStart(const std::wstring& json, const std::wstring& key) {
     const std::wstring needle = L"\"" + key + L"\"";
@@ -82,15 +114,7 @@ std::wstring XmlTagValue(const std::wstring& xml, const std::wstring& tag) {
     if (!FindXmlElement(ToLower(xml), ToLower(tag), 0, element)) {
         return {};
     }
-    std::wstring value =
-        Trim(xml.substr(element.contentBegin, element.contentEnd - element.contentBegin));
-    // "&amp;" goes last so that no decoded character starts another reference.
-    value = ReplaceAllText(value, L"&lt;", L"<");
-    value = ReplaceAllText(value, L"&gt;", L">");
-    value = ReplaceAllText(value, L"&quot;", L"\"");
-    value = ReplaceAllText(value, L"&apos;", L"'");
-    value = ReplaceAllText(value, L"&amp;", L"&");
-    return value;
+    return DecodeXmlEntities(Trim(xml.substr(element.contentBegin, element.contentEnd - element.contentBegin)));
 }
 
 std::wstring FirstXmlTagValue(const std::wstring& xml, std::initializer_list<const wchar_t*> tags) {

@@ -230,6 +230,19 @@ void ExpectLinkRemovedOrRefused(bool removed, const std::wstring& error, const s
     }
 }
 
+TEST(IsLinkReparseTag, OnlyNameSurrogatesAndUnreadTagsAreLinks) {
+    const struct {
+        unsigned long tag;
+        bool link;
+    } cases[] = {
+        {IO_REPARSE_TAG_SYMLINK, true}, {IO_REPARSE_TAG_MOUNT_POINT, true}, {0, true},
+        {IO_REPARSE_TAG_DEDUP, false},  {IO_REPARSE_TAG_CLOUD, false},      {IO_REPARSE_TAG_WOF, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsLinkReparseTag(c.tag), c.link) << std::hex << c.tag;
+    }
+}
+
 TEST(DeleteDirectoryRecursive, LinksAreNeverFollowed) {
     // Made by the link fixture on the host: links\tree\sub\link and links\tree-link
     // point at links\outside, which holds keep.txt; links\tree-empty\link points at

@@ -1,5 +1,6 @@
 #include "foundation/xml_json_readers.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,23 @@ TEST(XmlTagValue, DecodesEntitiesInOnePass) {
     EXPECT_EQ(XmlTagValue(L"<V>a=&quot;1&quot; b=&apos;2&apos;</V>", L"V"), L"a=\"1\" b='2'");
     EXPECT_EQ(XmlTagValue(L"<V>&#60;&#x3C;&nbsp;&AMP;</V>", L"V"), L"&#60;&#x3C;&nbsp;&AMP;");
     EXPECT_EQ(XmlTagValue(L"<V>?a=1&amp;b=2</V>", L"V"), L"?a=1&b=2");
+    EXPECT_EQ(XmlTagValue(L"<V>&&lt;&lt&;&amp</V>", L"V"), L"&<&lt&;&amp");
+    EXPECT_EQ(XmlTagValue(L"<V>x&quot</V>", L"V"), L"x&quot");
+}
+
+TEST(XmlTagValue, ValueFullOfReferencesDecodesInLinearTime) {
+    std::wstring references;
+    for (int i = 0; i < (1 << 20); ++i) {
+        references += i % 2 == 0 ? L"&lt;" : L"&amp;";
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const std::wstring value = XmlTagValue(L"<V>" + references + L"</V>", L"V");
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    // Replacing in place took minutes here; one pass takes milliseconds.
+    EXPECT_LT(elapsed, std::chrono::seconds(1));
+    ASSERT_EQ(value.size(), size_t{1} << 20);
+    EXPECT_EQ(value.substr(0, 4), L"<&<&");
+    EXPECT_EQ(value.find_first_not_of(L"<&"), std::wstring::npos);
 }
 
 TEST(FirstXmlTagValue, TriesNamesInOrderAndSkipsBlankOnes) {
