@@ -25,6 +25,8 @@ constexpr DWORD kAddOrReplace = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_RE
 constexpr DWORD kFileBlockBytes = 131072;
 constexpr DWORD kStringBlockBytes = 16384;
 constexpr long long kStringReserveLimit = 33554432;
+// Far above any configuration or manifest; a 32-bit process cannot hold much more.
+constexpr long long kStringBodyLimit = 67108864;
 
 using Clock = std::chrono::steady_clock;
 
@@ -56,10 +58,11 @@ std::wstring QueryHeader(HINTERNET request, DWORD infoLevel, const wchar_t* name
 }
 
 // A failed WinHTTP call on the body: the failure line first, then the cancel
-// re-check (an abort surfaces as "Canceled"), then the call's own error.
-[[noreturn]] void FailBodyCall(const HttpClient& client, const std::wstring& call, const std::wstring& kind,
-                               Clock::time_point started, const std::wstring& url, const std::atomic<bool>& cancel) {
-    const DWORD error = GetLastError();
+// re-check (an abort surfaces as "Canceled"), then the call's own error. The
+// caller reads the error code before anything else can change it.
+[[noreturn]] void FailBodyCall(const HttpClient& client, DWORD error, const std::wstring& call,
+                               const std::wstring& kind, Clock::time_point started, const std::wstring& url,
+                               const std::atomic<bool>& cancel) {
     client.DebugLog(call + L" failed for " + kind + L": " + GetLastErrorText(error) + L", elapsedMs=" +
                     std::to_wstring(ElapsedMsSince(started)) + L", url=" + url);
     ThrowIfCanceled(cancel);
@@ -194,11 +197,9 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
     }
     DebugLog(L"connection opened host=" + host);
 
-    HINTERNET opened = WinHttpOpenRequest(context.connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                          WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
-    const DWORD openError = GetLastError();
+    // The owner is made and tracked before the handle exists, so nothing that
+    // throws can leave an open handle without an owner.
     auto state = std::make_shared<RequestHandleState>();
-    state->handle.store(opened);
     size_t tracked = 0;
     {
         std::lock_guard<std::mutex> lock(requestsMutex);
@@ -208,8 +209,12 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
         activeRequests.push_back(state);
         tracked = activeRequests.size();
     }
-    context.request = TrackedRequest(std::move(state));
+    context.request = TrackedRequest(state);
     DebugLog(L"request tracked activeRequests=" + std::to_wstring(tracked));
+    HINTERNET opened = WinHttpOpenRequest(context.connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                          WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
+    const DWORD openError = GetLastError();
+    state->handle.store(opened);
     // An abort that ran just before the request was tracked could not close it.
     ThrowIfCanceled(cancel);
 
@@ -299,6 +304,8 @@ void HttpClient::AbortActiveRequests() {
     std::vector<HINTERNET> taken;
     {
         std::lock_guard<std::mutex> lock(requestsMutex);
+        // Room for every handle first: a handle taken out must reach the close below.
+        taken.reserve(activeRequests.size());
         for (auto entry = activeRequests.begin(); entry != activeRequests.end();) {
             std::shared_ptr<RequestHandleState> state = entry->lock();
             if (!state) {
@@ -363,7 +370,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(kFileBlockBytes) + L", downloaded=" + std::to_wstring(downloaded) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kFileBlockBytes, &read)) {
-                FailBodyCall(*this, L"WinHttpReadData", L"file-fixed", started, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpReadData", L"file-fixed", started, url, cancel);
             }
             if (read == 0) {
                 DebugLog(L"read data eof kind=file-fixed, chunk=" + std::to_wstring(pass) + L", elapsedMs=" +
@@ -390,7 +398,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
                      std::to_wstring(downloaded) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                FailBodyCall(*this, L"WinHttpQueryDataAvailable", L"file", queried, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpQueryDataAvailable", L"file", queried, url, cancel);
             }
             DebugLog(L"query data available done kind=file, chunk=" + std::to_wstring(pass) + L", available=" +
                      std::to_wstring(available) + L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) +
@@ -405,7 +414,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
             DebugLog(L"read data start kind=file, requested=" + std::to_wstring(size) + L", available=" +
                      std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), size, &read)) {
-                FailBodyCall(*this, L"WinHttpReadData", L"file", started, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpReadData", L"file", started, url, cancel);
             }
             if (read == 0) {
                 break;
@@ -442,6 +452,17 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
     const long long contentLength = ParseContentLengthHeader(context.request.get());
     std::string result;
     DWORD count = 0;
+    // An endless or huge body would grow memory until some allocation on some
+    // thread fails; it is refused at the ceiling instead, before reading when announced.
+    const auto refuseBeyondLimit = [&](long long bytes) {
+        if (bytes > kStringBodyLimit) {
+            DebugLog(L"download string too large bytes=" + std::to_wstring(bytes) + L", limit=" +
+                     std::to_wstring(kStringBodyLimit) + L", url=" + url);
+            ThrowIfCanceled(cancel);
+            throw std::runtime_error("HTTP body too large");
+        }
+    };
+    refuseBeyondLimit(contentLength);
 
     if (options.fixedReadString) {
         if (contentLength >= 1 && contentLength <= kStringReserveLimit) {
@@ -459,7 +480,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(kStringBlockBytes) + L", total=" + std::to_wstring(result.size()) + L", cancel=" +
                      BoolText(cancel.load()) + L", paused=" + BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), kStringBlockBytes, &read)) {
-                FailBodyCall(*this, L"WinHttpReadData", L"string-fixed", started, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpReadData", L"string-fixed", started, url, cancel);
             }
             if (read == 0) {
                 DebugLog(L"read data eof kind=string-fixed, chunk=" + std::to_wstring(pass) + L", elapsedMs=" +
@@ -467,6 +489,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                          L", url=" + url);
                 break;
             }
+            refuseBeyondLimit(static_cast<long long>(result.size()) + read);
             result.append(buffer.data(), read);
             DebugLog(L"download string fixed chunk=" + std::to_wstring(pass) + L", read=" + std::to_wstring(read) +
                      L", readElapsedMs=" + std::to_wstring(ElapsedMsSince(started)) + L", total=" +
@@ -483,7 +506,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      std::to_wstring(result.size()) + L", cancel=" + BoolText(cancel.load()) + L", paused=" +
                      BoolText(pause.load()) + L", url=" + url);
             if (!WinHttpQueryDataAvailable(context.request.get(), &available)) {
-                FailBodyCall(*this, L"WinHttpQueryDataAvailable", L"string", queried, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpQueryDataAvailable", L"string", queried, url, cancel);
             }
             DebugLog(L"query data available done kind=string, chunk=" + std::to_wstring(pass) + L", available=" +
                      std::to_wstring(available) + L", elapsedMs=" + std::to_wstring(ElapsedMsSince(queried)) +
@@ -491,12 +515,14 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
             if (available == 0) {
                 break;
             }
+            refuseBeyondLimit(static_cast<long long>(result.size()) + available);
             std::vector<char> buffer(available, '\0');
             DWORD read = 0;
             const auto started = Clock::now();
             DebugLog(L"read data start kind=string, requested=" + std::to_wstring(available) + L", url=" + url);
             if (!WinHttpReadData(context.request.get(), buffer.data(), available, &read)) {
-                FailBodyCall(*this, L"WinHttpReadData", L"string", started, url, cancel);
+                const DWORD error = GetLastError();
+                FailBodyCall(*this, error, L"WinHttpReadData", L"string", started, url, cancel);
             }
             // Nothing read although data was announced: the body ends here
             // instead of asking again for ever.

@@ -1,6 +1,7 @@
 #include "http/http_client.h"
 
 #include <chrono>
+#include <new>
 #include <regex>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include "foundation/files.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "tests/allocation_failure.h"
 #include "tests/http_test_support.h"
 #include "tests/test_support.h"
 
@@ -269,6 +271,42 @@ TEST(HttpRequest, AbortWhileTheAnswerIsAwaitedEndsWithCanceledAndClosesOnce) {
         }
     }
     EXPECT_EQ(closed, (std::vector<std::string>{"1", "0"}));
+}
+
+// True while the WinHTTP handle is open.
+bool IsOpen(HINTERNET handle) {
+    DWORD_PTR context = 0;
+    DWORD size = sizeof(context);
+    return WinHttpQueryOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, &size) != FALSE;
+}
+
+TEST(HttpRequest, AbortThatRunsOutOfMemoryLeavesNoHandleWithoutAnOwner) {
+    HttpClient client;
+    const std::wstring id = NewTestId();
+    // The first failing allocation moves through the abort, one step per round,
+    // until the abort gets through without one.
+    for (int failing = 1;; ++failing) {
+        ASSERT_LT(failing, 100);
+        HttpClient::RequestContext context =
+            client.OpenRequest(ServerUrl(RootA(), L"oom", id, L"size=10"), kNotSet, TestOptions(false));
+        const HINTERNET handle = context.request.get();
+        ASSERT_TRUE(IsOpen(handle));
+        bool outOfMemory = false;
+        FailNthAllocation(failing);
+        try {
+            client.AbortActiveRequests();
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+        FailNthAllocation(0);
+        // Either the request still owns its handle, or the handle is closed.
+        EXPECT_TRUE(context.request.get() == handle || !IsOpen(handle)) << "allocation " << failing;
+        if (!outOfMemory) {
+            EXPECT_EQ(context.request.get(), nullptr);
+            EXPECT_FALSE(IsOpen(handle));
+            break;
+        }
+    }
 }
 
 TEST(HttpRequest, AbortThatComesBeforeTheRequestIsTrackedIsNotMissed) {

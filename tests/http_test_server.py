@@ -14,12 +14,13 @@ Query parameters choose the answer (all optional):
   mode=M        normal | short (Content-Length, then cut bytes and a close) |
                 drop_head (reset before any answer) | drop_mid (cut bytes, then a reset) |
                 chunked | noclen (no length, the close ends the body) |
-                trickle | stall (cut bytes, then wait for release) | stall_head
+                trickle | stall (cut bytes, then wait for release) | stall_head |
+                endless (no length; the body repeats until the client goes away)
   faulthits=N   the mode (and a site file's status) applies to hits 1..N only; later hits are
                 answered normally
   cut=N         bytes sent before a short, drop_mid or stall (size // 2; 0 for stall)
   chunk=N       bytes per chunk of a chunked body (4096)
-  step=N, delay=MS   trickle: N bytes every MS milliseconds (4096, 50)
+  step=N, delay=MS   trickle and endless: N bytes every MS milliseconds (4096, 50)
   release=NAME  stall until the file release/NAME exists in the state folder
   maxwait=S     longest stall in seconds (120)
   clen=TEXT     the Content-Length header's text instead of the body size
@@ -212,7 +213,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "Content-Type: application/octet-stream"]
         if mode == "chunked":
             head.append("Transfer-Encoding: chunked")
-        elif mode != "noclen":
+        elif mode not in ("noclen", "endless"):
             head.append("Content-Length: " + value("clen", str(size)))
         head.append("Connection: close")
         head.extend(params.get("header", []))
@@ -229,14 +230,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif mode == "drop_mid":
             self.wfile.write(body[:cut])
             self.reset()
-        elif mode == "trickle":
+        elif mode in ("trickle", "endless"):
             step = max(1, number("step", 4096))
             delay = max(0, number("delay", 50)) / 1000.0
-            for start in range(0, size, step):
-                if state.stop.is_set():
+            while True:
+                for start in range(0, size, step):
+                    if state.stop.is_set():
+                        return
+                    self.wfile.write(body[start:start + step])
+                    time.sleep(delay)
+                if mode == "trickle" or size == 0:
                     return
-                self.wfile.write(body[start:start + step])
-                time.sleep(delay)
         elif mode == "stall":
             self.wfile.write(body[:cut])
             if state.wait_for_release(value("release", ""), number("maxwait", 120)):

@@ -228,6 +228,30 @@ TEST(HttpTransfer, CancelMidStreamEndsWithCanceled) {
     }
 }
 
+TEST(HttpTransfer, StringBodiesAbove64MiBAreRefused) {
+    const std::wstring id = NewTestId();
+    const struct {
+        const wchar_t* query;
+        const char* error;
+    } cases[] = {
+        // Announced: refused before any read, once the status is known good.
+        {L"size=10&clen=67108865", "HTTP body too large"},
+        {L"size=10&clen=99999999999999999999", "HTTP body too large"},
+        {L"size=10&clen=67108865&status=404", "HTTP status 404"},
+        {L"size=10&clen=67108864", "Incomplete HTTP body"},
+        // Unannounced and without end: refused once the ceiling is passed.
+        {L"size=1048576&mode=endless&step=1048576&delay=0", "HTTP body too large"},
+    };
+    for (const auto& c : cases) {
+        for (const Transfer transfer : {Transfer::StringFixed, Transfer::StringChunked}) {
+            Runner runner;
+            EXPECT_EQ(ErrorOf([&] { runner.Run(transfer, ServerUrl(RootA(), L"huge", id, c.query), kNotSet, kNotSet); }),
+                      c.error)
+                << NameOf(transfer) << " " << Utf8FromWide(c.query);
+        }
+    }
+}
+
 // Aborts every open request from another thread once the transfer is under way.
 std::string AbortMidStream(Transfer transfer, bool setCancelFirst) {
     Runner runner;
