@@ -117,8 +117,8 @@ def main():
     parser.add_argument("--files", nargs="+", action="append", metavar="SOURCE [PATH]",
                         help="a source (client, patch, patch_clan) and the relative paths it delivers; "
                              "repeat per source; without any --files, client delivers every file")
-    parser.add_argument("--root", default="https://localhost:47443/",
-                        help="server root the configuration's URLs start with (default: %(default)s)")
+    parser.add_argument("--root", help="server root the configuration's URLs start with "
+                                       "(default: https://localhost:PORT_A/)")
     parser.add_argument("--launcher", help="updater package (.exe or .zip) the configuration offers")
     parser.add_argument("--launcher-version", default="", help="the offered updater's version")
     parser.add_argument("--set", type=setting, action="append", default=[], metavar="TAG=VALUE",
@@ -126,8 +126,9 @@ def main():
                              "ForumLink=forum.example, ClientManifestSize=1; an empty VALUE writes an empty tag")
     parser.add_argument("--serve", metavar="STATE", help="then start http_test_server.py on the sites, "
                                                          "its state (certificates, request log) in STATE")
-    parser.add_argument("--port-a", default="47443", help="with --serve: the default root's port")
-    parser.add_argument("--port-b", default="47444", help="with --serve: the direct root's port")
+    parser.add_argument("--port-a", default="47443", help="the default root's port (default: %(default)s)")
+    parser.add_argument("--port-b", default="47444", help="with --serve: the direct root's port "
+                                                           "(default: %(default)s)")
     args = parser.parse_args()
     files = None
     if args.files:
@@ -136,7 +137,8 @@ def main():
             if not entry or entry[0] not in SOURCES:
                 parser.error("--files needs a source first: " + ", ".join(SOURCES))
             files[entry[0]] = entry[1:]
-    publish(args.client, pathlib.Path(args.sites) / args.name, files, args.root, args.launcher,
+    root = args.root or "https://localhost:%s/" % args.port_a
+    publish(args.client, pathlib.Path(args.sites) / args.name, files, root, args.launcher,
             args.launcher_version, args.set)
     if not args.serve:
         return 0
