@@ -43,10 +43,6 @@ bool HoldsStrayColon(const std::wstring& path) {
     return colon != std::wstring::npos;
 }
 
-bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
-    return text.size() >= prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
-}
-
 }  // namespace
 
 std::wstring DirectoryName(const std::wstring& path) {

@@ -45,6 +45,10 @@ std::wstring ReplaceAllText(std::wstring text, const std::wstring& from, const s
     return text;
 }
 
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
+    return text.size() >= prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator) {
     std::wstring result;
     for (size_t i = 0; i < items.size(); ++i) {

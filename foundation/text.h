@@ -16,6 +16,9 @@ std::wstring ToLower(std::wstring text);
 // Replaces every occurrence left to right; inserted text is never searched again.
 std::wstring ReplaceAllText(std::wstring text, const std::wstring& from, const std::wstring& to);
 
+// Whether the text begins with the prefix, letter case aside.
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix);
+
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator);
 
 // Malformed input is not rejected: it converts to U+FFFD.

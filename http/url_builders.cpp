@@ -1,6 +1,5 @@
 #include "http/url_builders.h"
 
-#include <cwchar>
 #include <utility>
 
 #include <windows.h>
@@ -38,10 +37,6 @@ std::wstring PercentEncode(const std::wstring& text, bool keepSlash) {
         }
     }
     return encoded;
-}
-
-bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
-    return text.size() >= prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
 std::wstring MoveToRoot(const std::wstring& url, const std::wstring& from, const std::wstring& to) {
