@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Publishes the update sites of the plan tests. Usage: plan_sites.py SITES ROOT"""
+import hashlib
+import io
 import pathlib
 import re
 import sys
 import tempfile
+import zipfile
 
 from update_site import ARCHIVE_TAGS, BASE_TAGS, publish
 
@@ -34,8 +37,16 @@ def main():
         publish(client, sites / "plan-plain", {"client": ["a.txt"], "patch": []}, root, settings=NO_ARCHIVES)
         (sites / "plan-plain" / "tavrine" / "updater" / "patch_clan" / "UpdateInfo.xml").write_bytes(b"")
 
-        publish(client, sites / "plan-retries", {"client": ["a.txt"], "patch": ["B.txt"]}, root,
-                settings=[("ClientManifestSize", "1"), ("PatchManifestSha256", "0" * 64)])
+        # The clan's zipped manifest is what the configuration says, but unpacks to over 64 MiB.
+        oversized = io.BytesIO()
+        with zipfile.ZipFile(oversized, "w", zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr("UpdateInfo.xml", b"<UpdateInfo>" + b" " * (64 << 20) + b"</UpdateInfo>")
+        oversized = oversized.getvalue()
+        publish(client, sites / "plan-retries", {"client": ["a.txt"], "patch": ["B.txt"], "patch_clan": ["a.txt"]},
+                root, settings=[("ClientManifestSize", "1"), ("PatchManifestSha256", "0" * 64),
+                                ("PatchClanManifestSha256", hashlib.sha256(oversized).hexdigest()),
+                                ("PatchClanManifestSize", str(len(oversized)))])
+        (sites / "plan-retries" / "tavrine" / "updater" / "patch_clan" / "UpdateInfo.xml.zip").write_bytes(oversized)
 
         gone = NO_ARCHIVES + [(tag, root + "gone/" + source + "/") for source, tag in BASE_TAGS.items()]
         for name in ("plan-down", "plan-cancel"):

@@ -126,15 +126,17 @@ double RequestTime(const std::string& line) {
 
 TEST(UpdatePlanTest, ArchiveMismatchesRetryWithWaitsThenTheOtherRootThenThePlainManifest) {
     SiteApp site(L"plan-retries");
-    const UpdatePlan plan = PlanFromSite(site, false);
+    const UpdatePlan plan = PlanFromSite(site, true);
     const std::wstring token = ManifestToken(site.app.serverConfig);
 
-    EXPECT_EQ(Describe(plan.entries), (std::vector<std::wstring>{L"B.txt patch 10", L"a.txt client 8"}));
+    EXPECT_EQ(Describe(plan.entries), (std::vector<std::wstring>{L"B.txt patch 10", L"a.txt patch_clan 8"}));
     EXPECT_EQ(plan.manifestFailures, 0);
     std::vector<std::string> expectedRequests;
     std::vector<std::wstring> expectedLines;
-    for (const auto& [source, error] : {std::pair<std::wstring, std::wstring>{L"client", L"size mismatch"},
-                                        {L"patch", L"SHA256 mismatch"}}) {
+    for (const auto& [source, error] :
+         {std::pair<std::wstring, std::wstring>{L"client", L"Manifest archive size mismatch"},
+          {L"patch", L"Manifest archive SHA256 mismatch"},
+          {L"patch_clan", L"Zip entry larger than expected"}}) {
         const std::wstring path = L"tavrine/updater/" + source + L"/UpdateInfo.xml";
         for (const std::wstring role : {L"a", L"a", L"b"}) {
             expectedRequests.push_back(Narrow(role + L" /" + path + L".zip?v=" + token));
@@ -143,7 +145,7 @@ TEST(UpdatePlanTest, ArchiveMismatchesRetryWithWaitsThenTheOtherRootThenThePlain
         for (const std::wstring attempt : {L"1/3", L"2/3", L"3/3"}) {
             expectedLines.push_back(L"Manifest archive load attempt failed: " + source + L", attempt=" + attempt +
                                     L", url=" + (attempt == L"3/3" ? RootB() : RootA()) + path + L".zip?v=" +
-                                    token + L", error=Manifest archive " + error);
+                                    token + L", error=" + error);
         }
         expectedLines.push_back(L"Manifest loaded: " + source + L", files=1");
     }
@@ -154,7 +156,7 @@ TEST(UpdatePlanTest, ArchiveMismatchesRetryWithWaitsThenTheOtherRootThenThePlain
 
     // 1 s after the first failure, 2 s after the second, no wait before the plain manifest.
     const auto lines = ServerRequests(L"plan-retries");
-    for (size_t first : {1u, 5u}) {
+    for (size_t first : {1u, 5u, 9u}) {
         EXPECT_GE(RequestTime(lines[first + 1]) - RequestTime(lines[first]), 1.0);
         EXPECT_GE(RequestTime(lines[first + 2]) - RequestTime(lines[first + 1]), 2.0);
         EXPECT_LT(RequestTime(lines[first + 3]) - RequestTime(lines[first + 2]), 0.9);

@@ -22,6 +22,10 @@ namespace updater {
 
 namespace {
 
+// A manifest is read whole into memory: the zipped form may not unpack to more
+// than the transport accepts for the plain form.
+constexpr long long kManifestXmlLimit = 64LL * 1024 * 1024;
+
 // Where one source's manifest is looked for, in the order it is tried.
 struct ManifestSource {
     std::wstring name;
@@ -247,7 +251,7 @@ std::string NativeApp::DownloadManifestArchive(const std::wstring& source, const
             throw std::runtime_error("Manifest archive SHA256 mismatch");
         }
     }
-    ExtractFirstZipFile(archivePath, xmlPath, L"UpdateInfo.xml", &cancelUpdate);
+    ExtractFirstZipFile(archivePath, xmlPath, L"UpdateInfo.xml", &cancelUpdate, kManifestXmlLimit);
     std::string bytes = ReadBinaryFile(xmlPath);
     logger.Debug(L"DownloadManifestArchive extracted source=" + source + L", xmlBytes=" +
                  std::to_wstring(bytes.size()));
