@@ -132,10 +132,49 @@ public:
     void AddHit(const Gdiplus::RectF& rect, ButtonAction action, bool circular);
     ButtonAction HitTest(float x, float y);
     void Paint();
+    // Draws one whole frame of the given client size into the device context
+    // and rebuilds the click areas; Paint draws through it into the back buffer.
+    void DrawFrame(HDC dc, int width, int height);
+    // Makes the back buffer for the size unless it exists; false when it cannot.
+    bool EnsureBackBuffer(HDC windowDc, int width, int height);
+    // Frees the back buffer and sets its five fields to null or 0.
+    void ReleaseBackBuffer();
+    void DrawImageLayer(Gdiplus::Graphics& graphics, int width, int height);
+    static void DrawBitmapWithOpacity(Gdiplus::Graphics& graphics, Gdiplus::Bitmap* bitmap,
+                                      const Gdiplus::RectF& destination, float opacity);
+    void DrawTopBar(Gdiplus::Graphics& graphics, int width, int height);
+    void DrawSocialCircles(Gdiplus::Graphics& graphics, int width, int height);
+    static std::unique_ptr<Gdiplus::GraphicsPath> RoundedPath(const Gdiplus::RectF& rect, float radius);
+    static void FillRoundRect(Gdiplus::Graphics& graphics, const Gdiplus::RectF& rect, float radius,
+                              Gdiplus::Brush* brush);
+    static void StrokeRoundRect(Gdiplus::Graphics& graphics, const Gdiplus::RectF& rect, float radius,
+                                Gdiplus::Color color, float width);
+    static void DrawCenteredString(Gdiplus::Graphics& graphics, const std::wstring& text, const Gdiplus::RectF& rect,
+                                   const Gdiplus::Font& font, Gdiplus::Color color);
+    void DrawRoundButton(Gdiplus::Graphics& graphics, const Gdiplus::RectF& rect, Gdiplus::Color first,
+                         Gdiplus::Color second, ButtonAction action, bool circular, bool outline);
+    void DrawLanguage(Gdiplus::Graphics& graphics, const std::wstring& label, const Gdiplus::RectF& rect,
+                      bool selected, const Gdiplus::Font& font, ButtonAction action);
+    void DrawMainControls(Gdiplus::Graphics& graphics, int width, int height, const UiState& state);
+    // The measured width of the text, rounded up to a whole pixel.
+    static float MeasuredWidth(Gdiplus::Graphics& graphics, const std::wstring& text, const Gdiplus::Font& font,
+                               INT formatFlags);
+    void DrawPlayButton(Gdiplus::Graphics& graphics, const Gdiplus::RectF& play, const Gdiplus::Font& font);
+    void DrawUpdateButton(Gdiplus::Graphics& graphics, const Gdiplus::RectF& upd, const UiState& state);
+    static void DrawProgress(Gdiplus::Graphics& graphics, float barTop, float barWidth, const UiState& state,
+                             const Gdiplus::Font& font);
+    void DrawClanPatchCard(Gdiplus::Graphics& graphics, const Gdiplus::RectF& card, const Gdiplus::Font& font);
+    void DrawBottomLine(Gdiplus::Graphics& graphics, float height, const UiState& state, const Gdiplus::Font& small,
+                        const Gdiplus::Font& tiny);
+    static void DrawResetTooltip(Gdiplus::Graphics& graphics, const Gdiplus::RectF& option, int width, int height,
+                                 const Gdiplus::Font& font);
     std::vector<ImageAsset> GetImageAssets(const std::wstring& group, std::initializer_list<int> ids);
     std::vector<std::wstring> GetExternalImageFiles(const std::wstring& group);
     void AddRootAndParents(std::vector<std::wstring>& roots, const std::wstring& start, int levels);
     ImageAsset PickImageAsset(const std::vector<ImageAsset>& assets, const ImageAsset& previous) const;
+    // The pick as made at the given tick count, the seed's only varying part.
+    static ImageAsset PickImageAssetAt(const std::vector<ImageAsset>& assets, const ImageAsset& previous,
+                                       std::uint32_t tick);
     void ApplyRandomAsset(const std::vector<ImageAsset>& assets, ImageAsset& current,
                           std::unique_ptr<Gdiplus::Bitmap>& bitmap);
     std::unique_ptr<Gdiplus::Bitmap> LoadBitmapResource(int id);

@@ -88,14 +88,7 @@ void NativeApp::OnDestroy() {
     QuitOnExit quit;
     logger.Debug(L"WM_DESTROY received; stopping workers.");
     StopWorkers();
-    if (backBufferDc && backBufferOldBitmap) SelectObject(backBufferDc, backBufferOldBitmap);
-    if (backBufferBitmap) DeleteObject(backBufferBitmap);
-    if (backBufferDc) DeleteDC(backBufferDc);
-    backBufferDc = nullptr;
-    backBufferBitmap = nullptr;
-    backBufferOldBitmap = nullptr;
-    backBufferWidth = 0;
-    backBufferHeight = 0;
+    ReleaseBackBuffer();
 }
 
 }  // namespace updater
