@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@ struct UpdateFileEntry;
 struct UpdatePlan;
 class DownloadSpeedMeter;
 struct ParsedVersion;
+struct ProcessLaunch;
 
 // The parsed command line.
 struct LaunchOptions {
@@ -95,6 +97,18 @@ public:
     ParsedVersion ParseVersion(const std::wstring& text);
     void StartStartupCheck();
     void ForceSelfUpdate();
+    // Downloads the package from its URL or the mirror, checking its SHA-256;
+    // throws the last attempt's error when every attempt failed.
+    void DownloadLauncherPackage(const ServerConfig& config, const std::wstring& packagePath);
+    void OnLauncherDownloadProgress(long long downloaded, long long contentLength, long long chunkBytes);
+    // Writes and starts the replacement script and closes the window; throws
+    // when the script cannot be written or started.
+    bool StartSelfReplace(const std::wstring& newExe);
+    void StartupCheckThread();
+    void ManualSelfUpdateThread();
+    // How the replacement script is started: StartHiddenProcess when empty;
+    // tests put a recorder here.
+    std::function<bool(const ProcessLaunch& launch, unsigned long& error)> startProcess;
 
     // ---- Entry, window procedure, actions, settings (app/) ----
     int Run(HINSTANCE instance, const LaunchOptions& options);
