@@ -15,7 +15,9 @@ namespace {
 // Repaints once the click has been handled, however its action ended.
 struct RepaintOnExit {
     HWND window;
-    ~RepaintOnExit() { InvalidateRect(window, nullptr, FALSE); }
+    ~RepaintOnExit() {
+        if (window) InvalidateRect(window, nullptr, FALSE);
+    }
 };
 
 const wchar_t* LinkKey(ButtonAction action) {
@@ -147,7 +149,7 @@ void NativeApp::RunUpdate() {
         ui.status = nowPaused ? L"Пауза" : L"Скачивание";
         if (nowPaused) ui.speed.clear();
     }
-    InvalidateRect(hwnd, nullptr, FALSE);
+    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 void NativeApp::ToggleDebugLog() {

@@ -1,10 +1,5 @@
 #pragma once
 
-namespace updater {
-
-// A boolean as key=value log lines write it.
-inline const wchar_t* BoolText(bool value) {
-    return value ? L"true" : L"false";
-}
-
-}  // namespace updater
+// BoolText, "true" or "false" for key=value log lines, is declared once with
+// the engine's log helpers; window code includes it through here.
+#include "update/manifest.h"

@@ -2,7 +2,8 @@
 # Makes a fresh Debian 12 machine ready to build and test the updater:
 # the i686 mingw-w64 cross compiler, CMake, Ninja, 32-bit Wine, GoogleTest's
 # sources, OpenSSL and Python for the test server, Pillow for the embedded
-# pictures, and miniz from Debian's source package. Safe to run again; it
+# pictures, a virtual display with xdotool and ImageMagick for the window
+# tests, and miniz from Debian's source package. Safe to run again; it
 # does nothing when all is in place.
 set -euo pipefail
 
@@ -13,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   cmake ninja-build googletest openssl python3
   wine wine32:i386
-  xvfb xauth fonts-dejavu-core fonts-wine
+  xvfb xauth xdotool imagemagick fonts-dejavu-core fonts-wine
   dpkg-dev python3-pil
 )
 
