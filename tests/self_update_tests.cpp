@@ -385,5 +385,28 @@ TEST(SelfUpdateThreadsTest, StartupCheckStatusesAndWhatEscapes) {
     }
 }
 
+// With the address space used up no thread stack can be reserved.
+TEST(SelfUpdateThreadsTest, AThreadThatCannotStartPutsEverythingBack) {
+    Updater updater;
+    NativeApp& app = updater.app;
+    app.startupWork = false;
+    std::vector<void*> reserved;
+    for (SIZE_T size = 1u << 30; size >= 64 * 1024;) {
+        void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+        if (block) {
+            reserved.push_back(block);
+        } else {
+            size /= 2;
+        }
+    }
+    app.ForceSelfUpdate();
+    for (void* block : reserved) VirtualFree(block, 0, MEM_RELEASE);
+    EXPECT_FALSE(app.updateThread.joinable());
+    EXPECT_FALSE(app.workerRunning || app.startedUpdateMustFinish || app.manualSelfUpdateRunning);
+    EXPECT_FALSE(updater.Ui().busy);
+    EXPECT_EQ(updater.Ui().status, L"Ошибка обновления");
+    EXPECT_FALSE(updater.Ui().detail.empty());
+}
+
 }  // namespace
 }  // namespace updater
