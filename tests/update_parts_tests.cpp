@@ -1,0 +1,228 @@
+// The update run's parts that need no site: speed and progress figures, the
+// pool degrees, the worker error rules, the endings and the thread starts.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+
+#include "app/native_app.h"
+#include "tests/test_support.h"
+#include "update/download_speed.h"
+#include "update/download_workers.h"
+#include "update/update_plan.h"
+#include "update/update_run.h"
+
+namespace updater {
+namespace {
+
+TEST(DownloadSpeed, FormatsEachUnit) {
+    const struct {
+        double bytesPerSecond;
+        const wchar_t* text;
+    } rows[] = {{800.9, L"800 B/s"},          {1023.99, L"1023 B/s"},     {1536, L"1.50 KB/s"},
+                {20480, L"20.0 KB/s"},        {5242880, L"5.00 MB/s"},    {1048575, L"1024.0 KB/s"},
+                {1048576, L"1.00 MB/s"},      {3.5 * (1LL << 30), L"3.50 GB/s"}, {4e15, L"3725290.3 GB/s"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(FormatSpeed(row.bytesPerSecond), row.text) << row.bytesPerSecond;
+    }
+}
+
+TEST(DownloadSpeed, MeasuresTheLastThreeSeconds) {
+    DownloadSpeedMeter meter;
+    const long long second = 1000000000;
+    EXPECT_EQ(meter.BytesPerSecond(10 * second), 0);
+    meter.AddBlock(10 * second, 1000);
+    meter.AddBlock(10 * second, 0);
+    EXPECT_EQ(meter.BytesPerSecond(10 * second + second / 20), 0) << "not until the oldest is over 50 ms old";
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(10 * second + second / 10), 10000);
+    meter.AddBlock(12 * second, 3000);
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(13 * second), 4000 / 3.0) << "a block exactly 3 s old stays";
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(14 * second), 3000 / 2.0) << "older blocks leave the window";
+    EXPECT_EQ(meter.BytesPerSecond(16 * second), 0);
+}
+
+TEST(DownloadProgress, EstimatesStayWithinTheEntry) {
+    const struct {
+        long long downloaded, contentLength, size, expected;
+    } rows[] = {
+        {50, 100, 1000, 500},    {100, 100, 1000, 1000},  {500, 0, 1000, 500},     {5000, 0, 1000, 1000},
+        {50, 100, 0, 0},         {50, 100, -5, 0},        {-10, 0, 1000, 0},
+        // A body far beyond its Content-Length once overflowed the 64-bit estimate.
+        {LLONG_MAX, 1, LLONG_MAX / 2, LLONG_MAX / 2}, {1LL << 62, 3, 1LL << 40, 1LL << 40}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(EntryProgressBytes(row.downloaded, row.contentLength, row.size), row.expected) << row.downloaded;
+    }
+    EXPECT_EQ(DownloadPercent(0, 0), 100);
+    EXPECT_EQ(DownloadPercent(250, 1000), 25);
+}
+
+TEST(WorkerDegrees, FollowTheProcessorCount) {
+    for (unsigned cpus = 0; cpus <= 64; ++cpus) {
+        const WorkerDegrees expected = cpus == 0 ? WorkerDegrees{2, 3}
+                                       : cpus <= 2 ? WorkerDegrees{1, 2}
+                                       : cpus <= 4 ? WorkerDegrees{2, 3}
+                                       : cpus <= 8 ? WorkerDegrees{4, 4}
+                                       : cpus <= 12 ? WorkerDegrees{6, 5}
+                                                    : WorkerDegrees{8, 5};
+        EXPECT_EQ(WorkerDegreesFor(cpus).check, expected.check) << cpus;
+        EXPECT_EQ(WorkerDegreesFor(cpus).download, expected.download) << cpus;
+    }
+}
+
+// A worker that fails sets the cancel flag only after keeping its error, so a
+// worker that stops on that flag can never put its "Canceled" in its place.
+TEST(WorkerErrors, TheFirstRealErrorIsKept) {
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<bool> cancel{false};
+        std::exception_ptr first;
+        std::mutex mutex;
+        std::thread stopped([&] {
+            try {
+                while (!cancel.load()) {
+                }
+                PassOnCancellation(std::runtime_error("Could not read file for CRC"), cancel);
+            } catch (...) {
+                CaptureFirstError(first, mutex, cancel);
+            }
+        });
+        try {
+            throw std::runtime_error("Disk failure");
+        } catch (...) {
+            CaptureFirstError(first, mutex, cancel);
+        }
+        stopped.join();
+        ASSERT_EQ(ErrorOf([&] { std::rethrow_exception(first); }), "Disk failure");
+    }
+    std::atomic<bool> cancel{false};
+    EXPECT_EQ(ErrorOf([&] { PassOnCancellation(std::runtime_error("Could not read"), cancel); }), "");
+    EXPECT_EQ(ErrorOf([&] { PassOnCancellation(std::runtime_error("Canceled"), cancel); }), "Canceled");
+}
+
+struct Ending {
+    std::wstring status, detail;
+    double percent;
+};
+
+Ending EndingOf(NativeApp& app, const std::function<void()>& steps) {
+    app.ClaimUpdateRun();
+    app.SetBusy(true);
+    RunToOneEnding(app, steps);
+    EXPECT_FALSE(app.workerRunning.load());
+    EXPECT_FALSE(app.startedUpdateMustFinish.load());
+    EXPECT_FALSE(app.ui.busy);
+    return {app.ui.status, app.ui.detail, app.ui.percent};
+}
+
+TEST(UpdateEndings, EveryErrorEndsTheRun) {
+    NativeApp app;
+    const struct {
+        std::function<void()> steps;
+        const wchar_t* status;
+        const wchar_t* detail;
+    } rows[] = {
+        {[] { throw std::runtime_error("Canceled"); }, L"Обновление отменено", L""},
+        {[] { throw std::runtime_error("Could not replace file"); }, L"Ошибка обновления", L"Could not replace file"},
+        {[] { throw 42; }, L"Ошибка обновления", L"Unknown error"},
+    };
+    for (const auto& row : rows) {
+        const Ending ending = EndingOf(app, row.steps);
+        EXPECT_EQ(ending.status, row.status);
+        EXPECT_EQ(ending.detail, row.detail);
+        EXPECT_EQ(ending.percent, 0);
+    }
+}
+
+// The download phase of a paused run starts showing the pause, not a transfer.
+TEST(UpdateEndings, APausedDownloadPhaseShowsThePause) {
+    NativeApp app;
+    TempFolder folder;
+    app.clientPath = folder / L"client";
+    UpdatePlan plan;
+    plan.downloads.resize(2);
+    app.paused = true;
+    std::string error;
+    std::thread phase([&] { error = ErrorOf([&] { RunDownloadPhase(app, plan, folder / L"temp"); }); });
+    Sleep(300);
+    EXPECT_EQ(app.ui.status, L"Пауза");
+    EXPECT_EQ(app.ui.detail, L"Загрузка файлов...");
+    app.cancelUpdate = true;
+    phase.join();
+    EXPECT_EQ(error, "Canceled");
+}
+
+// Takes every free piece of address space a thread stack would need but
+// `spare` bytes, so that thread starts fail for want of memory.
+class AddressSpaceTaken {
+public:
+    explicit AddressSpaceTaken(size_t spare) {
+        pieces.reserve(4096);
+        void* hole = spare ? VirtualAlloc(nullptr, spare, MEM_RESERVE, PAGE_NOACCESS) : nullptr;
+        for (size_t size = 64u << 20; size >= (512u << 10); size /= 2) {
+            while (void* taken = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
+                pieces.push_back(taken);
+            }
+        }
+        if (hole) {
+            VirtualFree(hole, 0, MEM_RELEASE);
+        }
+    }
+    ~AddressSpaceTaken() {
+        for (void* piece : pieces) {
+            VirtualFree(piece, 0, MEM_RELEASE);
+        }
+    }
+
+private:
+    std::vector<void*> pieces;
+};
+
+TEST(ThreadStarts, AFailedWorkerStartStopsAndJoinsTheStartedOnes) {
+    std::atomic<bool> cancel{false};
+    std::atomic<int> ran{0}, ended{0};
+    std::string error;
+    {
+        AddressSpaceTaken taken(4u << 20);
+        error = ErrorOf([&] {
+            try {
+                RunWorkerPool(3, cancel, [&](unsigned) {
+                    ++ran;
+                    while (!cancel.load()) {
+                        Sleep(5);
+                    }
+                    ++ended;
+                });
+            } catch (const std::system_error& failure) {
+                throw std::runtime_error(failure.what());
+            }
+        });
+    }
+    EXPECT_NE(error, "");
+    EXPECT_TRUE(cancel.load());
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_EQ(ended.load(), 1) << "the started worker is joined before the error passes on";
+}
+
+TEST(ThreadStarts, AnUpdateThreadThatCannotStartGivesTheSlotBack) {
+    NativeApp app;
+    ASSERT_TRUE(app.ClaimUpdateRun());
+    {
+        AddressSpaceTaken taken(0);
+        app.StartUpdateRun(false);
+    }
+    EXPECT_FALSE(app.updateThread.joinable());
+    EXPECT_FALSE(app.workerRunning.load());
+    EXPECT_FALSE(app.startedUpdateMustFinish.load());
+    EXPECT_FALSE(app.ui.busy);
+    EXPECT_EQ(app.ui.status, L"Ошибка обновления");
+    EXPECT_NE(app.ui.detail, L"");
+}
+
+}  // namespace
+}  // namespace updater
