@@ -2,7 +2,6 @@
 
 #include <map>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -169,31 +168,6 @@ TEST(ServerConfigTest, OutcomesAndTheFromServerFlag) {
             EXPECT_NE(request.find("\"pragma\": \"no-cache\""), std::string::npos);
         }
     }
-}
-
-TEST(ServerConfigTest, DebugLinesNameEveryResolvedValue) {
-    const std::wstring site = L"config-" + NewTestId();
-    WriteBinaryFile(SiteFolder(site) + L"\\" + kConfigPath, "<ClientPath>c.example</ClientPath><RegLink>r</RegLink>",
-                    false);
-    SiteApp app(site);
-    bool fromServer = false;
-    app.app.LoadServerConfig(fromServer);
-    const std::wstring log = app.DebugLog();
-    for (const std::wstring& line : std::vector<std::wstring>{
-             L"] Server config downloaded bytes=54\r\n",
-             L"] Server config resolved clientPath=c.example/, patchPath=" + RootA() +
-                 L"tavrine/updater/patch/, patchClanPath=" + RootA() +
-                 L"tavrine/updater/patch_clan/, gameStartPathRu=system/l2.exe, gameStartPathEng=system/l2.exe, "
-                 L"manifestVersion=, generatedAtUtc=, manifestToken=, launcherVersion=, launcherUrl=, "
-                 L"launcherSha256=\r\n",
-             L"] Server config manifest archive source=patch_clan, url=, sha256=, size=0\r\n",
-             L"] Server config link Registration=https://r\r\n",
-             L"] END LoadServerConfig elapsedMs=",
-         }) {
-        EXPECT_NE(log.find(line), std::wstring::npos) << Utf8FromWide(line);
-    }
-    EXPECT_LT(log.find(L"Server config link About="), log.find(L"Server config link Donation="));
-    EXPECT_LT(log.find(L"Server config link Facebook="), log.find(L"Server config link Forum="));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "update/update_plan.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -33,31 +34,25 @@ std::vector<std::wstring> Describe(const std::vector<UpdateFileEntry>& entries) 
     return described;
 }
 
-// The site's requests after the configuration's, as "role path?query".
+// What follows the configuration's download: the site's requests ("role
+// path?query") after its first, and the INFO lines after its two.
+template <typename Item>
+std::vector<Item> After(const std::vector<Item>& items, size_t count) {
+    return {items.begin() + std::min(count, items.size()), items.end()};
+}
+
 std::vector<std::string> ManifestRequests(const std::wstring& site) {
-    std::vector<std::string> requests = SiteRequests(site);
-    EXPECT_FALSE(requests.empty());
-    if (!requests.empty()) {
-        requests.erase(requests.begin());
-    }
-    return requests;
+    return After(SiteRequests(site), 1);
 }
 
-// The INFO lines after the configuration's two.
 std::vector<std::wstring> PlanLines(const SiteApp& site) {
-    std::vector<std::wstring> lines = site.InfoLines();
-    lines.erase(lines.begin(), lines.begin() + std::min<size_t>(2, lines.size()));
-    return lines;
-}
-
-std::string Narrow(const std::wstring& text) {
-    return Utf8FromWide(text);
+    return After(site.InfoLines(), 2);
 }
 
 TEST(UpdatePlanTest, ZippedManifestsMergeLaterSourcesWithoutRegardToLetterCase) {
     SiteApp site(L"plan-merge");
     const UpdatePlan plan = PlanFromSite(site, true);
-    const std::string token = Narrow(ManifestToken(site.app.serverConfig));
+    const std::string token = Utf8FromWide(ManifestToken(site.app.serverConfig));
 
     EXPECT_EQ(Describe(plan.entries),
               (std::vector<std::wstring>{L"B.txt client 10", L"a.txt client 8", L"clan/emblem.dat patch_clan 256",
@@ -98,7 +93,7 @@ TEST(UpdatePlanTest, WithoutTheClanPatchTwoSourcesLoad) {
 TEST(UpdatePlanTest, PlainManifestsWhenNoArchiveIsConfigured) {
     SiteApp site(L"plan-plain");
     const UpdatePlan plan = PlanFromSite(site, true);
-    const std::string token = Narrow(ManifestToken(site.app.serverConfig));
+    const std::string token = Utf8FromWide(ManifestToken(site.app.serverConfig));
 
     EXPECT_EQ(Describe(plan.entries), (std::vector<std::wstring>{L"a.txt client 8"}));
     EXPECT_EQ(plan.manifestFailures, 1);
@@ -139,9 +134,9 @@ TEST(UpdatePlanTest, ArchiveMismatchesRetryWithWaitsThenTheOtherRootThenThePlain
           {L"patch_clan", L"Zip entry larger than expected"}}) {
         const std::wstring path = L"tavrine/updater/" + source + L"/UpdateInfo.xml";
         for (const std::wstring role : {L"a", L"a", L"b"}) {
-            expectedRequests.push_back(Narrow(role + L" /" + path + L".zip?v=" + token));
+            expectedRequests.push_back(Utf8FromWide(role + L" /" + path + L".zip?v=" + token));
         }
-        expectedRequests.push_back(Narrow(L"a /" + path + L"?v=" + token));
+        expectedRequests.push_back(Utf8FromWide(L"a /" + path + L"?v=" + token));
         for (const std::wstring attempt : {L"1/3", L"2/3", L"3/3"}) {
             expectedLines.push_back(L"Manifest archive load attempt failed: " + source + L", attempt=" + attempt +
                                     L", url=" + (attempt == L"3/3" ? RootB() : RootA()) + path + L".zip?v=" +
@@ -177,7 +172,7 @@ TEST(UpdatePlanTest, EverySourceFailingLeavesAnEmptyPlan) {
         const std::wstring error = source == L"patch" ? L"HTTP request failed" : L"HTTP status 404";
         for (const std::wstring attempt : {L"1/3", L"2/3", L"3/3"}) {
             const std::wstring root = attempt == L"3/3" ? RootB() : RootA();
-            expectedRequests.push_back(Narrow((attempt == L"3/3" ? L"b /" : L"a /") + path));
+            expectedRequests.push_back(Utf8FromWide((attempt == L"3/3" ? L"b /" : L"a /") + path));
             expectedLines.push_back(L"Manifest load attempt failed: " + source + L", attempt=" + attempt +
                                     L", url=" + root + path + L", error=" + error);
         }
@@ -210,7 +205,7 @@ TEST(UpdatePlanTest, CancelDuringAWaitEndsThePlanAtOnceWithoutAFailure) {
     EXPECT_EQ(error, "Canceled");
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - canceled).count(), 150);
     const std::wstring path = L"gone/client/UpdateInfo.xml?v=" + ManifestToken(site.app.serverConfig);
-    EXPECT_EQ(ManifestRequests(L"plan-cancel"), (std::vector<std::string>{Narrow(L"a /" + path)}));
+    EXPECT_EQ(ManifestRequests(L"plan-cancel"), (std::vector<std::string>{Utf8FromWide(L"a /" + path)}));
     EXPECT_EQ(PlanLines(site), (std::vector<std::wstring>{L"Manifest load attempt failed: client, attempt=1/3, url=" +
                                                           RootA() + path + L", error=HTTP status 404"}));
 }

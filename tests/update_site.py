@@ -34,8 +34,8 @@ ARCHIVE_TAGS = {"client": "ClientManifest", "patch": "PatchManifest", "patch_cla
 BOM = b"\xef\xbb\xbf"
 
 
-def crc32_hex(data):
-    return "%08x" % (zlib.crc32(data) & 0xFFFFFFFF)
+def elements(values, separator):
+    return separator.join("<%s>%s</%s>" % (tag, xml.sax.saxutils.escape(text), tag) for tag, text in values)
 
 
 def write_zip(path, member, data):
@@ -44,33 +44,20 @@ def write_zip(path, member, data):
         archive.writestr(member, data)
 
 
-def xml_document(root, values):
-    lines = ["<%s>" % root]
-    lines += ["  <%s>%s</%s>" % (tag, xml.sax.saxutils.escape(text), tag) for tag, text in values]
-    lines.append("</%s>" % root)
-    return BOM + ("\n".join(lines) + "\n").encode("utf-8")
-
-
 def publish_source(client, folder, paths):
     """Writes the source's file archives and manifests; returns the zipped manifest."""
     models = []
     for relative in paths:
-        data = (client / relative).read_bytes()
-        name = pathlib.PurePosixPath(relative)
+        data, name = (client / relative).read_bytes(), pathlib.PurePosixPath(relative)
         write_zip(folder / (relative + ".zip"), name.name, data)
-        fields = [("Name", name.name), ("Path", str(name.parent) if str(name.parent) != "." else ""),
-                  ("Size", str(len(data))), ("Hash", crc32_hex(data))]
-        models.append("  <FileModel>%s</FileModel>" % "".join(
-            "<%s>%s</%s>" % (tag, xml.sax.saxutils.escape(text), tag) for tag, text in fields))
-    manifest = BOM + ("<UpdateInfo>\n%s\n</UpdateInfo>\n" % "\n".join(models)).encode("utf-8")
-    folder.mkdir(parents=True, exist_ok=True)
-    (folder / "UpdateInfo.xml").write_bytes(manifest)
+        folder_text = "" if str(name.parent) == "." else str(name.parent)
+        models.append("  <FileModel>%s</FileModel>\n" % elements(
+            [("Name", name.name), ("Path", folder_text), ("Size", str(len(data))),
+             ("Hash", "%08x" % zlib.crc32(data))], ""))
+    manifest = BOM + ("<UpdateInfo>\n%s</UpdateInfo>\n" % "".join(models)).encode("utf-8")
     write_zip(folder / "UpdateInfo.xml.zip", "UpdateInfo.xml", manifest)
+    (folder / "UpdateInfo.xml").write_bytes(manifest)
     return (folder / "UpdateInfo.xml.zip").read_bytes()
-
-
-def all_files(client):
-    return sorted(path.relative_to(client).as_posix() for path in client.rglob("*") if path.is_file())
 
 
 def publish(client, site, files=None, root="https://localhost:47443/", launcher=None, launcher_version="",
@@ -80,7 +67,8 @@ def publish(client, site, files=None, root="https://localhost:47443/", launcher=
     and client gets every file when files is None. settings are (tag, text) pairs
     written into the configuration last, replacing a tag written before."""
     client, site = pathlib.Path(client), pathlib.Path(site)
-    files = {"client": all_files(client)} if files is None else files
+    if files is None:
+        files = {"client": sorted(p.relative_to(client).as_posix() for p in client.rglob("*") if p.is_file())}
     shutil.rmtree(site, ignore_errors=True)
     now = datetime.datetime.now(datetime.timezone.utc)
     config = {"GeneratedAtUtc": now.strftime("%Y-%m-%d %H:%M:%S")}
@@ -90,23 +78,16 @@ def publish(client, site, files=None, root="https://localhost:47443/", launcher=
         config[BASE_TAGS[source]] = root + base
         config[ARCHIVE_TAGS[source] + "Sha256"] = hashlib.sha256(archive).hexdigest()
         config[ARCHIVE_TAGS[source] + "Size"] = str(len(archive))
+    (site / "tavrine_updater").mkdir(parents=True, exist_ok=True)
     if launcher:
         package = pathlib.Path(launcher)
-        (site / "tavrine_updater").mkdir(parents=True, exist_ok=True)
         shutil.copyfile(package, site / "tavrine_updater" / package.name)
         config["LauncherVersion"] = launcher_version
         config["LauncherUrl"] = root + "tavrine_updater/" + package.name
         config["LauncherSha256"] = hashlib.sha256(package.read_bytes()).hexdigest()
     config.update(settings)
-    (site / "tavrine_updater").mkdir(parents=True, exist_ok=True)
-    (site / "tavrine_updater" / "UpdateConfig.xml").write_bytes(xml_document("UpdateConfig", config.items()))
-
-
-def setting(text):
-    tag, separator, value = text.partition("=")
-    if not separator or not tag:
-        raise argparse.ArgumentTypeError("expected TAG=VALUE: " + text)
-    return tag, value
+    text = "<UpdateConfig>\n  %s\n</UpdateConfig>\n" % elements(config.items(), "\n  ")
+    (site / "tavrine_updater" / "UpdateConfig.xml").write_bytes(BOM + text.encode("utf-8"))
 
 
 def main():
@@ -121,7 +102,7 @@ def main():
                                        "(default: https://localhost:PORT_A/)")
     parser.add_argument("--launcher", help="updater package (.exe or .zip) the configuration offers")
     parser.add_argument("--launcher-version", default="", help="the offered updater's version")
-    parser.add_argument("--set", type=setting, action="append", default=[], metavar="TAG=VALUE",
+    parser.add_argument("--set", type=lambda text: tuple(text.split("=", 1)), action="append", default=[], metavar="TAG=VALUE",
                         help="a configuration value, written last; e.g. GameStartPathRu=system/l2.exe, "
                              "ForumLink=forum.example, ClientManifestSize=1; an empty VALUE writes an empty tag")
     parser.add_argument("--serve", metavar="STATE", help="then start http_test_server.py on the sites, "
@@ -130,13 +111,9 @@ def main():
     parser.add_argument("--port-b", default="47444", help="with --serve: the direct root's port "
                                                            "(default: %(default)s)")
     args = parser.parse_args()
-    files = None
-    if args.files:
-        files = {}
-        for entry in args.files:
-            if not entry or entry[0] not in SOURCES:
-                parser.error("--files needs a source first: " + ", ".join(SOURCES))
-            files[entry[0]] = entry[1:]
+    files = {entry[0]: entry[1:] for entry in args.files} if args.files else None
+    if files and not set(files) <= set(SOURCES):
+        parser.error("--files needs a source first: " + ", ".join(SOURCES))
     root = args.root or "https://localhost:%s/" % args.port_a
     publish(args.client, pathlib.Path(args.sites) / args.name, files, root, args.launcher,
             args.launcher_version, args.set)
