@@ -456,7 +456,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
     // thread fails; it is refused at the ceiling instead, before reading when announced.
     const auto refuseBeyondLimit = [&](long long bytes) {
         if (bytes > kStringBodyLimit) {
-            DebugLog(L"download string too large bytes=" + std::to_wstring(bytes) + L", limit=" +
+            DebugLog(L"body too large bytes=" + std::to_wstring(bytes) + L", limit=" +
                      std::to_wstring(kStringBodyLimit) + L", url=" + url);
             ThrowIfCanceled(cancel);
             throw std::runtime_error("HTTP body too large");

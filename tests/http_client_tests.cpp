@@ -496,6 +496,86 @@ TEST(HttpDebugLog, SmallFileTransferOverPlainHttpWritesExactlyTheseLines) {
     EXPECT_EQ(messages, expected);
 }
 
+// The lines a transfer writes once its request is open, with times and error texts blanked.
+std::vector<std::string> BodyLines(const LoggedClient& logged) {
+    static const std::regex errorText("failed for ([a-z-]+): .*, elapsedMs");
+    std::vector<std::string> lines;
+    bool opened = false;
+    for (const std::string& message : logged.Messages()) {
+        if (opened) {
+            lines.push_back(std::regex_replace(WithoutTimes(message), errorText, "failed for $1: E, elapsedMs"));
+        }
+        opened = opened || message.rfind("END HTTP OpenRequest ", 0) == 0;
+    }
+    return lines;
+}
+
+TEST(HttpDebugLog, BodyLinesOfEveryReadModeAndEnding) {
+    const struct {
+        bool toFile;
+        bool fixed;
+        unsigned long readTimeoutMs;
+        const wchar_t* query;
+        std::vector<std::string> lines;  // {U} stands for the URL, {D} for the destination
+    } cases[] = {
+        {false, false, 0, L"size=3", {
+             "HTTP query data available start kind=string, chunk=1, total=0, cancel=false, paused=false, url={U}",
+             "HTTP query data available done kind=string, chunk=1, available=3, elapsedMs=N, url={U}",
+             "HTTP read data start kind=string, requested=3, url={U}",
+             "HTTP download string chunk=1, available=3, read=3, readElapsedMs=N, total=3, url={U}",
+             "HTTP query data available start kind=string, chunk=2, total=3, cancel=false, paused=false, url={U}",
+             "HTTP query data available done kind=string, chunk=2, available=0, elapsedMs=N, url={U}",
+             "HTTP download string complete bytes=3, chunks=1, url={U}",
+             "END HTTP DownloadString {U} elapsedMs=N"}},
+        {true, true, 0, L"size=10&mode=short&cut=4", {
+             "HTTP download file content-length=10, url={U}",
+             "HTTP download file fixed-read mode enabled, url={U}",
+             "HTTP read data start kind=file-fixed, chunk=1, requested=131072, downloaded=0, cancel=false, "
+             "paused=false, url={U}",
+             "HTTP download file fixed chunk=1, read=4, written=4, readElapsedMs=N, downloaded=4, total=10, "
+             "destination={D}",
+             "HTTP read data start kind=file-fixed, chunk=2, requested=131072, downloaded=4, cancel=false, "
+             "paused=false, url={U}",
+             "HTTP read data eof kind=file-fixed, chunk=2, elapsedMs=N, downloaded=4, total=10, url={U}",
+             "HTTP download file incomplete bytes=4, total=10, destination={D}",
+             "END HTTP DownloadFile {U} elapsedMs=N"}},
+        {false, true, 0, L"size=10&mode=short&cut=0", {
+             "HTTP download string fixed-read mode enabled, content-length=10, url={U}",
+             "HTTP read data start kind=string-fixed, chunk=1, requested=16384, total=0, cancel=false, "
+             "paused=false, url={U}",
+             "HTTP read data eof kind=string-fixed, chunk=1, elapsedMs=N, total=0, url={U}",
+             "HTTP download string incomplete bytes=0, total=10, url={U}",
+             "END HTTP DownloadString {U} elapsedMs=N"}},
+        {false, false, 500, L"size=10&mode=stall&cut=0&release=never&maxwait=3", {
+             "HTTP query data available start kind=string, chunk=1, total=0, cancel=false, paused=false, url={U}",
+             "HTTP WinHttpQueryDataAvailable failed for string: E, elapsedMs=N, url={U}",
+             "END HTTP DownloadString {U} elapsedMs=N"}},
+        {false, false, 0, L"size=10&clen=67108865", {
+             "HTTP body too large bytes=67108865, limit=67108864, url={U}",
+             "END HTTP DownloadString {U} elapsedMs=N"}},
+    };
+    for (const auto& c : cases) {
+        LoggedClient logged;
+        const std::wstring url = ServerUrl(PlainRoot(), L"body", NewTestId(), c.query);
+        const std::wstring destination = logged.folder / L"body.download";
+        const HttpClient::RequestOptions options = TestOptions(c.fixed, c.readTimeoutMs);
+        ErrorOf([&] {
+            if (c.toFile) {
+                logged.client.DownloadFile(
+                    url, destination, kNotSet, kNotSet, [](long long, long long, long long) {}, options);
+            } else {
+                logged.client.DownloadString(url, kNotSet, kNotSet, options);
+            }
+        });
+        std::vector<std::string> expected;
+        for (std::string line : c.lines) {
+            line = std::regex_replace(line, std::regex("\\{U\\}"), Narrow(url));
+            expected.push_back(std::regex_replace(line, std::regex("\\{D\\}"), Narrow(destination)));
+        }
+        EXPECT_EQ(BodyLines(logged), expected) << Narrow(c.query);
+    }
+}
+
 TEST(HttpDebugLog, NothingIsWrittenWhileDebugLoggingIsOff) {
     LoggedClient logged;
     logged.logger.debugEnabled = false;
