@@ -309,19 +309,6 @@ TEST_F(Drawing, ImagesArePlacedByTheWindowSize) {
     }
 }
 
-TEST_F(Drawing, LayerCacheIsKeptForTheSizeAndRebuiltOnChange) {
-    Draw(1196, 640);
-    Gdiplus::Bitmap* first = app->layerCacheBitmap.get();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(app->layerCacheWidth, 1196);
-    Draw(1196, 640);
-    EXPECT_EQ(app->layerCacheBitmap.get(), first);
-    Draw(1794, 960);
-    EXPECT_EQ(app->layerCacheWidth, 1794);
-    EXPECT_EQ(app->layerCacheHeight, 960);
-    EXPECT_EQ(app->layerCacheBitmap->GetWidth(), 1794u);
-}
-
 // Pictures for a person to look at, kept in the build folder; the checks above
 // hold the pixels that the layout fixes.
 TEST_F(Drawing, GoldenFramesAreSaved) {

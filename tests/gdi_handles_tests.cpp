@@ -57,8 +57,10 @@ TEST(GdiOwners, WindowPaintEndsAndTheBackBufferFollowsTheClientSize) {
         EXPECT_FALSE(app.hitButtons.empty());
         EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE));
         const HBITMAP first = app.backBufferBitmap;
+        const Gdiplus::Bitmap* layer = app.layerCacheBitmap.get();
         app.Paint();
         EXPECT_EQ(app.backBufferBitmap, first);
+        EXPECT_EQ(app.layerCacheBitmap.get(), layer);
 
         SetWindowPos(window, nullptr, 0, 0, 500, 320, SWP_NOMOVE | SWP_NOZORDER);
         app.Paint();
