@@ -1,0 +1,309 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/native_app.h"
+#include "foundation/files.h"
+#include "foundation/text.h"
+#include "tests/app_shell_support.h"
+#include "tests/test_support.h"
+
+namespace updater {
+namespace {
+
+const std::wstring kPlayBlocked = L"Завершите начатое обновление перед запуском игры.";
+
+// An application object whose last frame has one click area per action, each
+// 10 x 10 pixels in a row, so that a click at ClickX(action) fires it.
+class ActionsTest : public ::testing::Test {
+protected:
+    ActionsTest() {
+        PrepareApp(app, temp.path());
+        app.clientPath = temp.path();
+        app.startupWork.store(false);
+        app.logger.debugEnabled.store(true);
+        for (int action = 1; action <= 18; ++action) {
+            app.hitButtons.push_back({Gdiplus::RectF(action * 20.0f, 0, 10, 10), static_cast<ButtonAction>(action),
+                                      false});
+        }
+    }
+
+    void Click(ButtonAction action) { app.OnMouseUp(static_cast<int>(action) * 20 + 5, 5); }
+    std::string Settings() const { return ReadBinaryFile(app.SettingsPath()); }
+    std::vector<std::wstring> MainLog() const { return LogMessages(temp / L"logs\\updater.log"); }
+    std::vector<std::wstring> DebugLog() const { return LogMessages(temp / L"logs\\updater-debug.log"); }
+    bool DebugLogHas(const std::wstring& line) const {
+        const std::vector<std::wstring> lines = DebugLog();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    void BlockSettings() { ASSERT_TRUE(CreateDirectoryW(app.SettingsPath().c_str(), nullptr)); }
+
+    TempFolder temp;
+    NativeApp app;
+};
+
+// While a run or a self-update is active, Play and Update refuse with their
+// texts; Play keeps the running status and only explains in the detail.
+TEST_F(ActionsTest, RefusalsLeaveTheRunAlone) {
+    struct Case {
+        ButtonAction action;
+        bool startupWork, workerRunning, mustFinish, manualSelfUpdate;
+        std::wstring status, detail;
+        double percent;
+    };
+    const Case cases[] = {
+        {ButtonAction::Play, false, true, true, false, L"Скачивание", kPlayBlocked, 40},
+        {ButtonAction::Play, false, false, true, false, L"Скачивание", kPlayBlocked, 40},
+        {ButtonAction::Update, true, false, false, false, L"Подключение...", L"", 0},
+        {ButtonAction::Update, false, true, true, true, L"Загрузка новой версии апдейтера",
+         L"Дождитесь завершения самообновления.", 40},
+    };
+    for (const Case& item : cases) {
+        app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+        app.startupWork.store(item.startupWork);
+        app.workerRunning.store(item.workerRunning);
+        app.startedUpdateMustFinish.store(item.mustFinish);
+        app.manualSelfUpdateRunning.store(item.manualSelfUpdate);
+        Click(item.action);
+        EXPECT_EQ(app.ui.status, item.status);
+        EXPECT_EQ(app.ui.detail, item.detail);
+        EXPECT_EQ(app.ui.percent, item.percent);
+        EXPECT_EQ(app.workerRunning.load(), item.workerRunning);
+        EXPECT_TRUE(Settings().empty());
+    }
+}
+
+TEST_F(ActionsTest, UpdateDuringARunTogglesPauseUnlessCanceling) {
+    app.workerRunning.store(true);
+    app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+    Click(ButtonAction::Update);
+    EXPECT_TRUE(app.paused.load());
+    EXPECT_EQ(app.ui.status, L"Пауза");
+    EXPECT_TRUE(app.ui.paused);
+    EXPECT_EQ(app.ui.speed, L"");
+    EXPECT_EQ(app.ui.detail, L"file.bin");
+    EXPECT_EQ(app.ui.percent, 40);
+    Click(ButtonAction::Update);
+    EXPECT_FALSE(app.paused.load());
+    EXPECT_EQ(app.ui.status, L"Скачивание");
+    EXPECT_TRUE(DebugLogHas(L"RunUpdate toggled pause; paused=true"));
+    EXPECT_TRUE(DebugLogHas(L"RunUpdate toggled pause; paused=false"));
+
+    app.cancelUpdate.store(true);
+    app.ui.status = L"Отмена обновления...";
+    Click(ButtonAction::Update);
+    EXPECT_FALSE(app.paused.load());
+    EXPECT_EQ(app.ui.status, L"Отмена обновления...");
+    EXPECT_TRUE(Settings().empty());
+}
+
+TEST_F(ActionsTest, OptionsAndLanguagesAreSaved) {
+    Click(ButtonAction::LangUk);
+    EXPECT_EQ(app.language, L"UK");
+    EXPECT_NE(Settings().find("\"Language\":\"UK\""), std::string::npos);
+    Click(ButtonAction::ClanPatch);
+    EXPECT_TRUE(app.clanPatchEnabled);
+    EXPECT_NE(Settings().find("\"ClanPatchEnabled\":true"), std::string::npos);
+    const std::string saved = Settings();
+    Click(ButtonAction::ResetGameSettings);
+    EXPECT_TRUE(app.resetGameSettings);
+    EXPECT_TRUE(DebugLogHas(L"Reset checkbox toggled; resetGameSettings=true"));
+    EXPECT_EQ(Settings(), saved);
+
+    app.workerRunning.store(true);
+    Click(ButtonAction::ClanPatch);
+    Click(ButtonAction::ResetGameSettings);
+    Click(ButtonAction::LangEn);
+    EXPECT_TRUE(app.clanPatchEnabled);
+    EXPECT_TRUE(app.resetGameSettings);
+    EXPECT_TRUE(DebugLogHas(L"Reset checkbox ignored: update is running."));
+    EXPECT_EQ(app.language, L"EN");
+    EXPECT_NE(Settings().find("\"Language\":\"EN\""), std::string::npos);
+}
+
+// A settings file that cannot be written never stops an action.
+TEST_F(ActionsTest, FailedSaveIsLoggedAndTheActionGoesOn) {
+    BlockSettings();
+    Click(ButtonAction::LangEn);
+    Click(ButtonAction::ClanPatch);
+    Click(ButtonAction::Play);
+    EXPECT_EQ(app.language, L"EN");
+    EXPECT_TRUE(app.clanPatchEnabled);
+    EXPECT_EQ(app.ui.status, L"Клиент не найден");
+    EXPECT_EQ(app.ui.detail, L"Запустите обновление перед стартом игры.");
+    EXPECT_TRUE(DebugLogHas(L"StartGame resolved relative=system/l2.exe, gamePath=" + temp.path() +
+                            L"\\system\\l2.exe"));
+    const std::wstring failed = L"Settings save failed: Could not open file for writing";
+    EXPECT_EQ(MainLog(), (std::vector<std::wstring>{failed, failed, failed}));
+}
+
+TEST_F(ActionsTest, DebugLogToggleLines) {
+    app.debugLog = true;
+    Click(ButtonAction::DebugLog);
+    EXPECT_FALSE(app.debugLog);
+    EXPECT_FALSE(app.logger.debugEnabled.load());
+    EXPECT_NE(Settings().find("\"DebugLog\":false"), std::string::npos);
+    EXPECT_EQ(DebugLog().back(), L"SaveSettings wrote bytes=" + std::to_wstring(Settings().size()));
+    DeleteFileW((temp / L"logs\\updater-debug.log").c_str());
+
+    Click(ButtonAction::DebugLog);
+    EXPECT_TRUE(app.logger.debugEnabled.load());
+    const std::wstring enabled = L"Debug logging enabled by UI checkbox. Detailed log: " + temp.path() +
+                                 L"\\logs\\updater-debug.log";
+    EXPECT_EQ(MainLog(), (std::vector<std::wstring>{L"Debug logging disabled by UI checkbox.", enabled}));
+    const std::vector<std::wstring> lines = DebugLog();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0], enabled);
+    EXPECT_EQ(lines[1], L"Debug checkbox enabled manually; dumping current runtime state.");
+    EXPECT_EQ(lines[2], L"Command line: ");
+    EXPECT_TRUE(DebugLogHas(L"Current settings clientPath=" + temp.path() + L", language=RU, clanPatchEnabled=false"));
+    EXPECT_NE(Settings().find("\"DebugLog\":true"), std::string::npos);
+}
+
+TEST_F(ActionsTest, EmptyLinkOpensNothing) {
+    Click(ButtonAction::Forum);
+    EXPECT_EQ(MainLog(), std::vector<std::wstring>{L"Startup config link is empty: Forum"});
+}
+
+// The real window procedure on a message-only window (no display needed).
+class WindowProcTest : public ::testing::Test {
+protected:
+    WindowProcTest() {
+        PrepareApp(app, temp.path());
+        app.logger.debugEnabled.store(true);
+        static const ATOM registered = [] {
+            WNDCLASSEXW windowClass{};
+            windowClass.cbSize = sizeof windowClass;
+            windowClass.lpfnWndProc = &NativeApp::WindowProc;
+            windowClass.hInstance = GetModuleHandleW(nullptr);
+            windowClass.lpszClassName = L"WindowProcTest";
+            return RegisterClassExW(&windowClass);
+        }();
+        EXPECT_NE(registered, 0);
+        window = CreateWindowExW(0, L"WindowProcTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), &app);
+        EXPECT_EQ(app.hwnd, window);
+    }
+    ~WindowProcTest() override {
+        if (IsWindow(window)) DestroyWindow(window);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    // Starts both worker slots with threads that end only when canceled.
+    void StartWaitingWorkers() {
+        app.startupThread = std::thread([this] {
+            while (!app.cancelStartup.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        app.updateThread = std::thread([this] {
+            while (!app.cancelUpdate.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+    }
+
+    bool QuitPosted() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return message.wParam == 0;
+        }
+        return false;
+    }
+
+    TempFolder temp;
+    NativeApp app;
+    HWND window = nullptr;
+};
+
+// The default handling would reset the cursor to the class arrow on every move.
+TEST_F(WindowProcTest, SetCursorShowsTheHoveredAction) {
+    const LPARAM client = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
+    app.hoveredAction = ButtonAction::Play;
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+    app.hoveredAction = ButtonAction::None;
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+}
+
+TEST_F(WindowProcTest, HoverSetsTheCursor) {
+    app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::Play, false});
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(60, 30));
+    EXPECT_EQ(app.hoveredAction, ButtonAction::Play);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(61, 30));
+    EXPECT_EQ(app.hoveredAction, ButtonAction::None);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+}
+
+// Cancel acts on button-down; a button-up on the Cancel area of a frame still
+// on screen after the run has ended leaves the final status alone.
+TEST_F(WindowProcTest, CancelOnButtonDownAndNoStaleCancelAfterTheRun) {
+    app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::Cancel, false});
+    app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+    EXPECT_EQ(SendMessageW(window, WM_LBUTTONDOWN, 0, MAKELPARAM(20, 15)), 0);
+    EXPECT_TRUE(app.cancelUpdate.load());
+    EXPECT_EQ(app.ui.status, L"Отмена обновления...");
+    EXPECT_EQ(app.ui.percent, 0);
+    app.ui = UiState{L"Обновление отменено", L"", L"", 0, false, false, false};
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 15));
+    EXPECT_EQ(app.ui.status, L"Обновление отменено");
+    const std::vector<std::wstring> lines = LogMessages(temp / L"logs\\updater-debug.log");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"CancelCurrentUpdate requested."), 2);
+}
+
+TEST_F(WindowProcTest, DestroyStopsTheWorkersAndReleasesTheBackBuffer) {
+    StartWaitingWorkers();
+    app.backBufferDc = CreateCompatibleDC(nullptr);
+    app.backBufferBitmap = CreateCompatibleBitmap(app.backBufferDc, 8, 8);
+    app.backBufferOldBitmap = SelectObject(app.backBufferDc, app.backBufferBitmap);
+    app.backBufferWidth = app.backBufferHeight = 8;
+    DestroyWindow(window);
+    EXPECT_FALSE(app.updateThread.joinable());
+    EXPECT_FALSE(app.startupThread.joinable());
+    EXPECT_EQ(app.backBufferDc, nullptr);
+    EXPECT_EQ(app.backBufferBitmap, nullptr);
+    EXPECT_EQ(app.backBufferWidth, 0);
+    EXPECT_TRUE(QuitPosted());
+    const std::vector<std::wstring> lines = LogMessages(temp / L"logs\\updater-debug.log");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"WM_DESTROY received; stopping workers."), lines.end());
+}
+
+// Leaving Run early with live threads: the window goes first and its
+// WM_DESTROY joins them; the bitmaps go before GDI+ shuts down.
+TEST_F(WindowProcTest, EndingTheSessionJoinsLiveThreadsBeforeGdiplusStops) {
+    Gdiplus::GdiplusStartupInput input;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&app.gdiplusToken, &input, nullptr), Gdiplus::Ok);
+    app.logoBitmap = std::make_unique<Gdiplus::Bitmap>(4, 4, PixelFormat32bppARGB);
+    app.layerCacheBitmap = std::make_unique<Gdiplus::Bitmap>(4, 4, PixelFormat32bppARGB);
+    StartWaitingWorkers();
+    app.EndRunSession();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(app.updateThread.joinable());
+    EXPECT_FALSE(app.startupThread.joinable());
+    EXPECT_EQ(app.logoBitmap, nullptr);
+    EXPECT_EQ(app.layerCacheBitmap, nullptr);
+    EXPECT_EQ(app.gdiplusToken, 0u);
+    app.EndRunSession();
+}
+
+// A click that saves while the file cannot be written: the window procedure
+// answers normally and the option still changes.
+TEST_F(WindowProcTest, ClickThatCannotSaveKeepsTheWindowAlive) {
+    ASSERT_TRUE(CreateDirectoryW(app.SettingsPath().c_str(), nullptr));
+    app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::ClanPatch, false});
+    EXPECT_EQ(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 15)), 0);
+    EXPECT_TRUE(app.clanPatchEnabled);
+    EXPECT_EQ(LogMessages(temp / L"logs\\updater.log"),
+              std::vector<std::wstring>{L"Settings save failed: Could not open file for writing"});
+    EXPECT_TRUE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace updater
