@@ -1,11 +1,11 @@
 #include <cwchar>
 
-#include "app/bool_text.h"
 #include "app/native_app.h"
 
 #include <shellapi.h>
 
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "http/url_builders.h"
 
 namespace updater {

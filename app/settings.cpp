@@ -1,7 +1,6 @@
 #include <cwchar>
 #include <stdexcept>
 
-#include "app/bool_text.h"
 #include "app/native_app.h"
 #include "foundation/files.h"
 #include "foundation/handles.h"

@@ -4,6 +4,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "foundation/text.h"
+
 namespace updater {
 
 // Builds one log line from a text and "key=value" fields, so that the texts
@@ -23,7 +25,7 @@ public:
         return *this;
     }
     LogLine& Add(const wchar_t* key, const wchar_t* value) { return Add(key, std::wstring(value)); }
-    LogLine& Add(const wchar_t* key, bool value) { return Add(key, value ? L"true" : L"false"); }
+    LogLine& Add(const wchar_t* key, bool value) { return Add(key, BoolText(value)); }
     template <typename Number, typename = std::enable_if_t<std::is_integral_v<Number>>>
     LogLine& Add(const wchar_t* key, Number value) {
         return Add(key, std::to_wstring(value));

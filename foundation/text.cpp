@@ -49,6 +49,10 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
     return text.size() >= prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
+const wchar_t* BoolText(bool value) {
+    return value ? L"true" : L"false";
+}
+
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator) {
     std::wstring result;
     for (size_t i = 0; i < items.size(); ++i) {

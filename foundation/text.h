@@ -19,6 +19,9 @@ std::wstring ReplaceAllText(std::wstring text, const std::wstring& from, const s
 // Whether the text begins with the prefix, letter case aside.
 bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix);
 
+// "true" or "false", as key=value log lines write booleans.
+const wchar_t* BoolText(bool value);
+
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator);
 
 // Malformed input is not rejected: it converts to U+FFFD.

@@ -18,10 +18,6 @@ bool FlagValue(const std::wstring& text, bool whenEmpty) {
 
 }  // namespace
 
-const wchar_t* BoolText(bool value) {
-    return value ? L"true" : L"false";
-}
-
 std::vector<UpdateFileEntry> ParseManifestEntries(const std::wstring& source, const std::wstring& baseUrl,
                                                   const std::wstring& xml, Logger& logger) {
     std::vector<UpdateFileEntry> entries;

@@ -30,7 +30,4 @@ struct UpdateFileEntry {
 std::vector<UpdateFileEntry> ParseManifestEntries(const std::wstring& source, const std::wstring& baseUrl,
                                                   const std::wstring& xml, Logger& logger);
 
-// "true" or "false", as key=value log lines write booleans.
-const wchar_t* BoolText(bool value);
-
 }  // namespace updater

@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "app/bool_text.h"
 #include "app/native_app.h"
 #include "foundation/cancellation.h"
 #include "foundation/files.h"

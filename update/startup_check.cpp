@@ -1,7 +1,6 @@
 #include <exception>
 #include <mutex>
 
-#include "app/bool_text.h"
 #include "app/native_app.h"
 #include "foundation/text.h"
 
