@@ -221,24 +221,20 @@ protected:
     HWND window = nullptr;
 };
 
-// The default handling would reset the cursor to the class arrow on every move.
-TEST_F(WindowProcTest, SetCursorShowsTheHoveredAction) {
+// Hovering sets the cursor, and WM_SETCURSOR keeps it: the default handling
+// would put the class arrow back on every move.
+TEST_F(WindowProcTest, HoverAndSetCursorShowTheHoveredAction) {
     const LPARAM client = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
-    app.hoveredAction = ButtonAction::Play;
-    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
-    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
-    app.hoveredAction = ButtonAction::None;
-    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
-    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
-}
-
-TEST_F(WindowProcTest, HoverSetsTheCursor) {
     app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::Play, false});
     SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(60, 30));
     EXPECT_EQ(app.hoveredAction, ButtonAction::Play);
+    SetCursor(nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
     SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(61, 30));
     EXPECT_EQ(app.hoveredAction, ButtonAction::None);
+    SetCursor(nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), client), TRUE);
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
 }
 

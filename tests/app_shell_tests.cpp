@@ -258,23 +258,5 @@ TEST(WindowMessageBoundary, ThrowingHandlerGetsTheDefaultResult) {
                                          L"Window message failed: message=1024, error=Unknown error"}));
 }
 
-TEST(CancelCurrentUpdate, WritesTheCancelingStatusOnlyWhileBusy) {
-    for (bool busy : {false, true}) {
-        TempFolder temp;
-        NativeApp app;
-        PrepareApp(app, temp.path());
-        app.ui = UiState{L"Обновление завершено", L"Файлов: 3", L"1 МБ/с", 100.0, busy, false, busy};
-        app.paused.store(true);
-        app.CancelCurrentUpdate();
-        EXPECT_TRUE(app.cancelUpdate.load());
-        EXPECT_FALSE(app.paused.load());
-        EXPECT_EQ(app.ui.status, busy ? L"Отмена обновления..." : L"Обновление завершено");
-        EXPECT_EQ(app.ui.detail, busy ? L"" : L"Файлов: 3");
-        EXPECT_EQ(app.ui.speed, busy ? L"" : L"1 МБ/с");
-        EXPECT_EQ(app.ui.percent, busy ? 0.0 : 100.0);
-        EXPECT_EQ(app.ui.busy, busy);
-    }
-}
-
 }  // namespace
 }  // namespace updater

@@ -11,8 +11,7 @@ add_test(NAME window_tests
     --exe $<TARGET_FILE:TavrineUpdaterForTests> --post-close $<TARGET_FILE:post_close>
     --trust-exe $<TARGET_FILE:trust_test_ca> --ca ${HTTP_TEST_SERVER_DIR}/ca.der
     --prefix ${CMAKE_BINARY_DIR}/wine-prefix-launcher --scratch ${CMAKE_BINARY_DIR}/window-tests/scratch
-    --server-dir ${HTTP_TEST_SERVER_DIR} --work ${CMAKE_BINARY_DIR}/window-tests
-    --report ${TEST_RESULTS_DIR}/window_tests.xml)
+    --server-dir ${HTTP_TEST_SERVER_DIR} --work ${CMAKE_BINARY_DIR}/window-tests)
 # The prefixes are the test's own (a prefix's windows go to the display that
 # started it). Every run of the executable reads the update site's default
 # folder, so tests that publish there hold this lock.

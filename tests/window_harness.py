@@ -233,35 +233,3 @@ class Launcher:
         except subprocess.TimeoutExpired:
             return None
 
-
-def run_tests(argv, report):
-    """Runs the unittest cases of __main__ and writes a GoogleTest-style XML
-    report (one testcase per test, with failure elements) for the run's summary."""
-    import unittest
-    import xml.etree.ElementTree as ElementTree
-
-    class Recorder(unittest.TextTestResult):
-        def __init__(self, *args, **kwargs):
-            super().__init__(*args, **kwargs)
-            self.cases = []
-
-        def stopTest(self, test):
-            super().stopTest(test)
-            problems = [text for case, text in self.failures + self.errors if case is test]
-            self.cases.append((test.id().split(".")[-1], problems))
-
-    program = unittest.main(argv=argv, exit=False, testRunner=unittest.TextTestRunner(resultclass=Recorder,
-                                                                                      verbosity=2))
-    result = program.result
-    suite = ElementTree.Element("testsuites")
-    group = ElementTree.SubElement(suite, "testsuite", name=pathlib.Path(report).stem)
-    for name, problems in result.cases:
-        case = ElementTree.SubElement(group, "testcase", name=name)
-        for text in problems:
-            ElementTree.SubElement(case, "failure", message=text.splitlines()[-1]).text = text
-    for test, text in result.errors:
-        if not any(test.id().split(".")[-1] == name for name, _ in result.cases):
-            ElementTree.SubElement(ElementTree.SubElement(group, "testcase", name=str(test)), "failure").text = text
-    pathlib.Path(report).parent.mkdir(parents=True, exist_ok=True)
-    ElementTree.ElementTree(suite).write(report, encoding="utf-8", xml_declaration=True)
-    return 0 if result.wasSuccessful() else 1

@@ -2,7 +2,7 @@
 
 Usage: window_tests.py --exe EXE --post-close EXE --trust-exe EXE --ca CA.der
        --prefix PREFIX --scratch FOLDER --server-dir FOLDER --work FOLDER
-       --report XML [unittest arguments]
+       [unittest arguments]
 The update site's default folder is shared by every run of the executable, so
 CTest runs this under a resource lock.
 """
@@ -16,7 +16,7 @@ import unittest
 
 from PIL import Image
 
-from window_harness import Launcher, VirtualDisplay, WinePrefix, run_tests
+from window_harness import Launcher, VirtualDisplay, WinePrefix
 
 READY_STATUSES = ["Подключение...", "Проверка версии апдейтера", "Готов к работе"]
 CONFIG = ("<UpdateConfig><GameStartPathRu>system/l2.exe</GameStartPathRu>"
@@ -133,11 +133,11 @@ class WindowTests(unittest.TestCase):
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
-    for name in ("exe", "post-close", "trust-exe", "ca", "prefix", "scratch", "server-dir", "work", "report"):
+    for name in ("exe", "post-close", "trust-exe", "ca", "prefix", "scratch", "server-dir", "work"):
         parser.add_argument("--" + name, required=True)
     OPTIONS, rest = parser.parse_known_args()
-    return run_tests([sys.argv[0], *rest], OPTIONS.report)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
