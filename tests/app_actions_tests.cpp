@@ -289,17 +289,5 @@ TEST_F(WindowProcTest, EndingTheSessionJoinsLiveThreadsBeforeGdiplusStops) {
     app.EndRunSession();
 }
 
-// A click that saves while the file cannot be written: the window procedure
-// answers normally and the option still changes.
-TEST_F(WindowProcTest, ClickThatCannotSaveKeepsTheWindowAlive) {
-    ASSERT_TRUE(CreateDirectoryW(app.SettingsPath().c_str(), nullptr));
-    app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::ClanPatch, false});
-    EXPECT_EQ(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 15)), 0);
-    EXPECT_TRUE(app.clanPatchEnabled);
-    EXPECT_EQ(LogMessages(temp / L"logs\\updater.log"),
-              std::vector<std::wstring>{L"Settings save failed: Could not open file for writing"});
-    EXPECT_TRUE(IsWindow(window));
-}
-
 }  // namespace
 }  // namespace updater
