@@ -34,15 +34,14 @@ def closed_port():
 class WindowTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Class clean-ups run even when this set-up fails half-way.
         cls.display = VirtualDisplay().__enter__()
+        cls.addClassCleanup(cls.display.__exit__, None, None, None)
         cls.trust = (OPTIONS.trust_exe, OPTIONS.ca)
-        cls.prefix = WinePrefix(OPTIONS.prefix, OPTIONS.scratch, cls.display).prepared(96, cls.trust)
+        cls.prefix = WinePrefix(OPTIONS.prefix, OPTIONS.scratch, cls.display)
+        cls.addClassCleanup(cls.prefix.close)
+        cls.prefix.prepared(96, cls.trust)
         cls.site = pathlib.Path(OPTIONS.server_dir) / "sites" / "default" / "tavrine_updater"
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.prefix.close()
-        cls.display.__exit__(None, None, None)
 
     def setUp(self):
         self.site.mkdir(parents=True, exist_ok=True)
