@@ -1,5 +1,4 @@
 #include <cstdint>
-#include <cwchar>
 #include <stdexcept>
 
 #include "app/native_app.h"
@@ -39,12 +38,6 @@ double ScreenScale() {
     ReleaseDC(nullptr, screen);
     const double scale = dpi / 96.0;
     return scale < 1.0 ? 1.0 : (scale > 3.0 ? 3.0 : scale);
-}
-
-std::wstring FixedSix(double value) {
-    wchar_t text[64];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%f", value);
-    return text;
 }
 
 // Ends what Run started, on every way out of it: the window goes first, so
@@ -165,7 +158,7 @@ int NativeApp::Run(HINSTANCE moduleInstance, const LaunchOptions& options) {
     LogStartupEnvironment();
 
     uiScale = ScreenScale();
-    logger.Debug(L"Process DPI awareness requested; uiScale=" + FixedSix(uiScale));
+    logger.Debug(L"Process DPI awareness requested; uiScale=" + SixDecimals(uiScale));
 
     Gdiplus::GdiplusStartupInput gdiplusInput;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok) {

@@ -1,5 +1,7 @@
 #include "foundation/text.h"
 
+#include <cwchar>
+
 #include <windows.h>
 
 namespace updater {
@@ -51,6 +53,12 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 
 const wchar_t* BoolText(bool value) {
     return value ? L"true" : L"false";
+}
+
+std::wstring SixDecimals(double value) {
+    wchar_t buffer[64];
+    std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"%f", value);
+    return buffer;
 }
 
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator) {

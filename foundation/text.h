@@ -22,6 +22,9 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 // "true" or "false", as key=value log lines write booleans.
 const wchar_t* BoolText(bool value);
 
+// The number as C's "%f" writes it: fixed notation, six decimals, "." as the point.
+std::wstring SixDecimals(double value);
+
 std::wstring JoinText(const std::vector<std::wstring>& items, const std::wstring& separator);
 
 // Malformed input is not rejected: it converts to U+FFFD.

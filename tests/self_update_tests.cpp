@@ -390,17 +390,10 @@ TEST(SelfUpdateThreadsTest, AThreadThatCannotStartPutsEverythingBack) {
     Updater updater;
     NativeApp& app = updater.app;
     app.startupWork = false;
-    std::vector<void*> reserved;
-    for (SIZE_T size = 1u << 30; size >= 64 * 1024;) {
-        void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
-        if (block) {
-            reserved.push_back(block);
-        } else {
-            size /= 2;
-        }
+    {
+        AddressSpaceTaken taken;
+        app.ForceSelfUpdate();
     }
-    app.ForceSelfUpdate();
-    for (void* block : reserved) VirtualFree(block, 0, MEM_RELEASE);
     EXPECT_FALSE(app.updateThread.joinable());
     EXPECT_FALSE(app.workerRunning || app.startedUpdateMustFinish || app.manualSelfUpdateRunning);
     EXPECT_FALSE(updater.Ui().busy);

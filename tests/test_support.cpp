@@ -30,6 +30,28 @@ std::wstring TempFolder::operator/(const std::wstring& relative) const {
     return JoinPath(folder, relative);
 }
 
+AddressSpaceTaken::AddressSpaceTaken(size_t spare) {
+    blocks.reserve(65536);
+    void* hole = spare > 0 ? VirtualAlloc(nullptr, spare, MEM_RESERVE, PAGE_NOACCESS) : nullptr;
+    for (SIZE_T size = 1u << 30; size >= 64 * 1024;) {
+        void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+        if (block) {
+            blocks.push_back(block);
+        } else {
+            size /= 2;
+        }
+    }
+    if (hole) {
+        VirtualFree(hole, 0, MEM_RELEASE);
+    }
+}
+
+AddressSpaceTaken::~AddressSpaceTaken() {
+    for (void* block : blocks) {
+        VirtualFree(block, 0, MEM_RELEASE);
+    }
+}
+
 void WriteTestFile(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace updater {
 
@@ -20,6 +22,21 @@ public:
 
 private:
     std::wstring folder;
+};
+
+// Reserves all the free address space while it lives, but for one hole of
+// `spare` bytes, so that no thread stack (or only one, in a hole of a few MiB)
+// can be reserved and thread starts fail.
+class AddressSpaceTaken {
+public:
+    explicit AddressSpaceTaken(size_t spare = 0);
+    ~AddressSpaceTaken();
+
+    AddressSpaceTaken(const AddressSpaceTaken&) = delete;
+    AddressSpaceTaken& operator=(const AddressSpaceTaken&) = delete;
+
+private:
+    std::vector<void*> blocks;
 };
 
 // Writes the bytes to the file, creating nothing else; fails the test on error.

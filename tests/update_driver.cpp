@@ -34,17 +34,6 @@ int CountLogLines(const std::string& log, size_t from, const char* text) {
     return count;
 }
 
-// The peak resident size of this Wine process, from the host's /proc through drive Z:.
-std::string PeakResidentKib() {
-    const std::string status = updater::ReadBinaryFile(L"Z:\\proc\\self\\status");
-    const size_t at = status.find("VmHWM:");
-    if (at == std::string::npos) {
-        return "unknown";
-    }
-    const size_t start = status.find_first_of("0123456789", at);
-    return status.substr(start, status.find_first_not_of("0123456789", start) - start);
-}
-
 void Print(const std::wstring& text) {
     std::fputs(updater::Utf8FromWide(text + L"\n").c_str(), stdout);
 }
@@ -57,9 +46,9 @@ int CheckOnly(NativeApp& app) {
     updater::RunCheckPhase(app, plan);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    Print(L"check_ms=" + std::to_wstring(ms) + L" entries=" + std::to_wstring(plan.entries.size()) +
-          L" downloads=" + std::to_wstring(plan.downloads.size()) + L" check_degree=" + std::to_wstring(degree) +
-          L" cpu=" + std::to_wstring(std::thread::hardware_concurrency()));
+    Print(L"check_ms=" + std::to_wstring(ms) + L"\nentries=" + std::to_wstring(plan.entries.size()) +
+          L"\ndownloads=" + std::to_wstring(plan.downloads.size()) + L"\ncheck_degree=" + std::to_wstring(degree) +
+          L"\ncpu=" + std::to_wstring(std::thread::hardware_concurrency()));
     return 0;
 }
 
@@ -120,7 +109,5 @@ int wmain(int argc, wchar_t** argv) {
     app.logger.directory = app.appDir;
     app.http.logger = &app.logger;
     app.startupWork = false;
-    const int code = checkOnly ? CheckOnly(app) : WholeRun(app, reset);
-    Print(L"vmhwm_kib=" + updater::WideFromUtf8(PeakResidentKib()));
-    return code;
+    return checkOnly ? CheckOnly(app) : WholeRun(app, reset);
 }

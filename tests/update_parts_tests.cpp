@@ -105,23 +105,7 @@ TEST(WorkerErrors, TheFirstRealErrorIsKept) {
     EXPECT_EQ(ErrorOf([&] { PassOnCancellation(std::runtime_error("Canceled"), cancel); }), "Canceled");
 }
 
-struct Ending {
-    std::wstring status, detail;
-    double percent;
-};
-
-Ending EndingOf(NativeApp& app, const std::function<void()>& steps) {
-    app.ClaimUpdateRun();
-    app.SetBusy(true);
-    RunToOneEnding(app, steps);
-    EXPECT_FALSE(app.workerRunning.load());
-    EXPECT_FALSE(app.startedUpdateMustFinish.load());
-    EXPECT_FALSE(app.ui.busy);
-    return {app.ui.status, app.ui.detail, app.ui.percent};
-}
-
 TEST(UpdateEndings, EveryErrorEndsTheRun) {
-    NativeApp app;
     const struct {
         std::function<void()> steps;
         const wchar_t* status;
@@ -132,10 +116,14 @@ TEST(UpdateEndings, EveryErrorEndsTheRun) {
         {[] { throw 42; }, L"Ошибка обновления", L"Unknown error"},
     };
     for (const auto& row : rows) {
-        const Ending ending = EndingOf(app, row.steps);
-        EXPECT_EQ(ending.status, row.status);
-        EXPECT_EQ(ending.detail, row.detail);
-        EXPECT_EQ(ending.percent, 0);
+        NativeApp app;
+        ASSERT_TRUE(app.ClaimUpdateRun());
+        app.SetBusy(true);
+        RunToOneEnding(app, row.steps);
+        EXPECT_FALSE(app.workerRunning || app.startedUpdateMustFinish || app.ui.busy);
+        EXPECT_EQ(app.ui.status, row.status);
+        EXPECT_EQ(app.ui.detail, row.detail);
+        EXPECT_EQ(app.ui.percent, 0);
     }
 }
 
@@ -157,38 +145,12 @@ TEST(UpdateEndings, APausedDownloadPhaseShowsThePause) {
     EXPECT_EQ(error, "Canceled");
 }
 
-// Takes every free piece of address space a thread stack would need but
-// `spare` bytes, so that thread starts fail for want of memory.
-class AddressSpaceTaken {
-public:
-    explicit AddressSpaceTaken(size_t spare) {
-        pieces.reserve(4096);
-        void* hole = spare ? VirtualAlloc(nullptr, spare, MEM_RESERVE, PAGE_NOACCESS) : nullptr;
-        for (size_t size = 64u << 20; size >= (512u << 10); size /= 2) {
-            while (void* taken = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) {
-                pieces.push_back(taken);
-            }
-        }
-        if (hole) {
-            VirtualFree(hole, 0, MEM_RELEASE);
-        }
-    }
-    ~AddressSpaceTaken() {
-        for (void* piece : pieces) {
-            VirtualFree(piece, 0, MEM_RELEASE);
-        }
-    }
-
-private:
-    std::vector<void*> pieces;
-};
-
 TEST(ThreadStarts, AFailedWorkerStartStopsAndJoinsTheStartedOnes) {
     std::atomic<bool> cancel{false};
     std::atomic<int> ran{0}, ended{0};
     std::string error;
     {
-        AddressSpaceTaken taken(4u << 20);
+        AddressSpaceTaken taken(4u << 20);  // room for one thread
         error = ErrorOf([&] {
             try {
                 RunWorkerPool(3, cancel, [&](unsigned) {
@@ -213,7 +175,7 @@ TEST(ThreadStarts, AnUpdateThreadThatCannotStartGivesTheSlotBack) {
     NativeApp app;
     ASSERT_TRUE(app.ClaimUpdateRun());
     {
-        AddressSpaceTaken taken(0);
+        AddressSpaceTaken taken;
         app.StartUpdateRun(false);
     }
     EXPECT_FALSE(app.updateThread.joinable());

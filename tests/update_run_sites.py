@@ -56,7 +56,8 @@ def main():
     publish(sites, clients, "run-basic", small)
     publish(sites, clients, "run-patch-fails", small)
 
-    failures = {name: random_bytes(4096) for name in ["fail/crc", "fail/short", "fail/bomb", "fail/folder", "fail/readonly", "ok/good"]}
+    names = ["fail/crc", "fail/short", "fail/bomb", "fail/folder", "fail/readonly", "ok/good"]
+    failures = {name: random_bytes(4096) for name in names}
     site = publish(sites, clients, "run-failures", failures)
     replace_member(site, "fail/crc", random_bytes(4096))
     replace_member(site, "fail/short", random_bytes(4000))

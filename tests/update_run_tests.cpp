@@ -102,53 +102,52 @@ const std::vector<std::wstring> kBasicFiles = {L"system/l2.ini", L"data/a.bin", 
                                                L"readme.txt"};
 
 TEST(UpdateRun, EachEndingShowsItsFinalStatus) {
+    const NativeApp texts;
+    const std::wstring ready = L"Готов к работе", withErrors = texts.T(L"UpdateCompleteWithErrors");
+    const std::wstring failedManifests = texts.T(L"FailedManifests") + L": ";
     const std::wstring unreachable = UntrustedRoot() + L"tavrine/updater/";
+    const auto patchFails = [&](SiteRun& run) { run.app.serverConfig.patchPath = unreachable; };
+    const auto nothing = [](SiteRun&) {};
     const struct {
         const wchar_t* site;
-        std::function<void(SiteRun&)> setup;
         bool reset;
-        std::function<std::wstring(NativeApp&)> status, detail;
-        std::function<void(SiteRun&)> check;
+        std::function<void(SiteRun&)> setup, check;
+        std::wstring status, detail;
     } rows[] = {
-        {L"run-empty", [](SiteRun&) {}, true, [](NativeApp&) { return L"Готов к работе"; },
-         [](NativeApp&) { return L"Нет файлов для проверки"; }, [](SiteRun&) {}},
-        {L"run-empty", [&](SiteRun& run) { run.app.serverConfig.clientBaseUrl = run.app.serverConfig.patchPath = unreachable; },
-         false, [](NativeApp& app) { return app.T(L"UpdateCompleteWithErrors"); },
-         [](NativeApp& app) { return app.T(L"FailedManifests") + L": 2"; }, [](SiteRun&) {}},
-        {L"run-basic", [](SiteRun& run) { UpToDate(run, kBasicFiles); }, false, [](NativeApp&) { return L"Готов к работе"; },
-         [](NativeApp&) { return L"Файлы уже актуальны"; }, [](SiteRun&) {}},
+        {L"run-empty", true, nothing, nothing, ready, L"Нет файлов для проверки"},
+        {L"run-empty", false, [&](SiteRun& run) { run.app.serverConfig.clientBaseUrl = unreachable; patchFails(run); },
+         nothing, withErrors, failedManifests + L"2"},
+        {L"run-basic", false, [](SiteRun& run) { UpToDate(run, kBasicFiles); }, nothing, ready, L"Файлы уже актуальны"},
         // Current files of some sources only are no success, and a reset then
         // would delete what no manifest brings back.
-        {L"run-patch-fails", [&](SiteRun& run) { UpToDate(run, kBasicFiles); run.app.serverConfig.patchPath = unreachable; },
-         true, [](NativeApp& app) { return app.T(L"UpdateCompleteWithErrors"); },
-         [](NativeApp& app) { return app.T(L"FailedManifests") + L": 1"; },
+        {L"run-patch-fails", true, [&](SiteRun& run) { UpToDate(run, kBasicFiles); patchFails(run); },
          [](SiteRun& run) {
              EXPECT_TRUE(run.IsNew(L"system/l2.ini"));
              EXPECT_TRUE(Has(run.Log(), L"System directory reset skipped: manifest failures=1"));
-         }},
-        {L"run-basic", [](SiteRun& run) { run.Put(L"system/user.ini", "settings"); }, true,
-         [](NativeApp&) { return L"Готов к работе"; }, [](NativeApp&) { return L"Обновление завершено"; },
+         },
+         withErrors, failedManifests + L"1"},
+        {L"run-basic", true, [](SiteRun& run) { run.Put(L"system/user.ini", "settings"); },
          [](SiteRun& run) {
              for (const std::wstring& file : kBasicFiles) EXPECT_TRUE(run.IsNew(file)) << file;
              EXPECT_EQ(FileSizeOf(run.Client(L"system/user.ini")), -1) << "the reset ran";
              EXPECT_TRUE(Has(run.DebugLog(), L"x.zip.new.download, destinationPath="));
-         }},
-        {L"run-partial", [&](SiteRun& run) { run.app.serverConfig.patchPath = unreachable; }, false,
-         [](NativeApp& app) { return app.T(L"UpdateCompleteWithErrors"); },
-         [](NativeApp& app) { return app.T(L"FailedFiles") + L": 1, " + app.T(L"FailedManifests") + L": 1"; },
-         [](SiteRun& run) { EXPECT_TRUE(run.IsNew(L"good.bin")); }},
+         },
+         ready, L"Обновление завершено"},
+        {L"run-partial", false, patchFails, [](SiteRun& run) { EXPECT_TRUE(run.IsNew(L"good.bin")); }, withErrors,
+         texts.T(L"FailedFiles") + L": 1, " + failedManifests + L"1"},
         // A reset must never delete the updater's own folder.
-        {L"run-basic", [](SiteRun& run) { run.app.appDir = run.Client(L"System\\updater"); run.Put(L"system/keep", "k"); },
-         true, [](NativeApp&) { return L"Ошибка обновления"; }, [](NativeApp&) { return L"Unsafe system reset path"; },
-         [](SiteRun& run) { EXPECT_EQ(FileSizeOf(run.Client(L"system/keep")), 1); }},
+        {L"run-basic", true,
+         [](SiteRun& run) { run.app.appDir = run.Client(L"System\\updater"); run.Put(L"system/keep", "k"); },
+         [](SiteRun& run) { EXPECT_EQ(FileSizeOf(run.Client(L"system/keep")), 1); }, L"Ошибка обновления",
+         L"Unsafe system reset path"},
     };
     for (const auto& row : rows) {
         SiteRun run(row.site);
         row.setup(run);
         run.ToEnd(row.reset);
-        EXPECT_EQ(run.app.ui.status, row.status(run.app)) << row.site;
-        EXPECT_EQ(run.app.ui.detail, row.detail(run.app)) << row.site;
-        EXPECT_EQ(run.app.ui.percent, run.app.ui.status == L"Ошибка обновления" ? 0 : 100);
+        EXPECT_EQ(run.app.ui.status, row.status) << row.site;
+        EXPECT_EQ(run.app.ui.detail, row.detail) << row.site;
+        EXPECT_EQ(run.app.ui.percent, row.status == L"Ошибка обновления" ? 0 : 100);
         EXPECT_FALSE(run.app.workerRunning.load());
         row.check(run);
     }

@@ -1,7 +1,6 @@
 #include "update/download_workers.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <stdexcept>
 #include <thread>
 
@@ -42,12 +41,6 @@ long long RaiseEntryBytes(std::vector<long long>& perEntryBytes, std::atomic<lon
 
 void ReportDownloadProgress(NativeApp& app, double percent) {
     app.SetProgressUi(app.T(app.paused.load() ? L"Paused" : L"Downloading"), app.T(L"DownloadingDetail"), percent);
-}
-
-std::wstring SixDecimals(double value) {
-    wchar_t buffer[64];
-    std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"%f", value);
-    return buffer;
 }
 
 // The three URLs of an entry: its own twice, then the same path on the other

@@ -1,23 +1,16 @@
 #include <algorithm>
-#include <cwchar>
 
 #include "app/native_app.h"
+#include "foundation/text.h"
 
 namespace updater {
 
 namespace {
 
-// "%f": six decimals, as the progress lines of the debug log show them.
-std::wstring PercentText(double percent) {
-    wchar_t buffer[64];
-    std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"%f", percent);
-    return buffer;
-}
-
 std::wstring ProgressLine(const wchar_t* name, const std::wstring& status, const std::wstring& detail,
                           double percent) {
     return std::wstring(name) + L" status=" + (status.empty() ? L"(unchanged)" : status) + L", detail=" + detail +
-           L", percent=" + PercentText(percent);
+           L", percent=" + SixDecimals(percent);
 }
 
 }  // namespace
