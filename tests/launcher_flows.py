@@ -33,6 +33,8 @@ BIG_ARCHIVE = "tavrine/updater/client/music/theme.ogg.zip"
 READY = [("Подключение...", ""), ("Проверка версии апдейтера", ""), ("Готов к работе", "")]
 SLOW = "mode=trickle&step=8192&delay=40"  # 200 KB/s
 CRAWL = "mode=trickle&step=8192&delay=200"
+# While a run or a self-update is active, Play keeps the status and says why in the detail.
+PLAY_REFUSED = ("(unchanged)", "Завершите начатое обновление перед запуском игры.", -1.0)
 
 
 def content(path, size):
@@ -207,8 +209,7 @@ class Interrupt(Flow):
         launcher.click("Update")
         launcher.wait_for_log("RunUpdate toggled pause; paused=false", debug=True)
         launcher.click("Play")
-        self.assertIn(("(unchanged)", "Завершите начатое обновление перед запуском игры.", -1.0),
-                      launcher.ui()[run:])
+        self.assertIsNotNone(wait_until(lambda: PLAY_REFUSED in launcher.ui()[run:], 10))
         launcher.click("Cancel")
         canceling = launcher.image()
         self.assertNotIn("Update thread finished.", launcher.log(debug=True))
@@ -255,7 +256,7 @@ class SelfUpdate(Flow):
         launcher.wait_for_log(ended, debug=True)
         lines = launcher.ui()
         self.assertIn(("Загрузка новой версии апдейтера", "Дождитесь завершения самообновления.", -1.0), lines)
-        self.assertIn(("(unchanged)", "Завершите начатое обновление перед запуском игры.", -1.0), lines)
+        self.assertIn(PLAY_REFUSED, lines)
         self.assertEqual(lines[-1][:2], ("Готов к работе", "Самообновление отменено."))
         self.publish()
         launcher.click(point)
@@ -271,7 +272,7 @@ class Choices(Flow):
         crops = [launcher.image().crop(driver.PLAY_BUTTON).tobytes()]
         for point, code in (("LangUk", "UK"), ("LangEn", "EN")):
             launcher.click(point)
-            self.assertIn('"Language":"%s"' % code, launcher.settings())
+            self.assertIsNotNone(wait_until(lambda: '"Language":"%s"' % code in launcher.settings(), 10))
             crops.append(launcher.image().crop(driver.PLAY_BUTTON).tobytes())
         self.assertEqual(len(set(crops)), 3)
         self.assertEqual(launcher.close(), 0)
@@ -321,7 +322,7 @@ class Choices(Flow):
         self.wait_file(game.parent / "record.txt")
         self.assertEqual(launcher.wait_final(self.update())[:2], ("Готов к работе", "Обновление завершено"))
         launcher.click("LangEn")
-        self.assertNotEqual(launcher.image().crop(driver.PLAY_BUTTON).tobytes(), before)
+        self.assertIsNotNone(wait_until(lambda: launcher.image().crop(driver.PLAY_BUTTON).tobytes() != before, 10))
         launcher.click(driver.measured_points(launcher.image())["DebugLog"])
         launcher.wait_for_log("Debug logging disabled by UI checkbox.")
         failures = [line for line in launcher.log() if line.startswith("Settings save failed: ")]
