@@ -281,12 +281,12 @@ class Choices(Flow):
         self.assertEqual(launcher.close(), 0)
 
     def test_play_starts_the_game_in_its_folder(self):
-        self.publish()
+        self.publish(GameStartPathRu="bin/Игра 2.exe")
         launcher = self.launch()
         launcher.click("Play")
         refused = launcher.wait_status("Клиент не найден")
         self.assertEqual(launcher.ui()[refused][1], "Запустите обновление перед стартом игры.")
-        game = self.client / "system" / "l2.exe"
+        game = self.client / "bin" / "Игра 2.exe"
         game.parent.mkdir(parents=True)
         shutil.copyfile(ARGS.recorder, game)
         launcher.click("Play")
