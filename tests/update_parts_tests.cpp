@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "app/native_app.h"
+#include "foundation/files.h"
 #include "tests/test_support.h"
 #include "update/download_speed.h"
 #include "update/download_workers.h"
@@ -21,6 +22,45 @@
 
 namespace updater {
 namespace {
+
+TEST(NeedsUpdate, ComparesPresenceSizeAndChecksum) {
+    const struct {
+        const char* content;  // null: no file; "<folder>": a folder in its place
+        long long size;
+        const wchar_t* hash;
+        bool checkHash, needed, hashed;
+    } rows[] = {
+        {nullptr, 3, L"", false, true, false},
+        {"<folder>", 0, L"", false, true, false},
+        {"abcd", 3, L"352441c2", true, true, false},  // a size mismatch needs no checksum
+        {"abc", 3, L"352441C2", true, false, true},   // the CRC-32 of "abc", in capitals
+        {"abd", 3, L"352441c2", true, true, true},
+        {"abc", 3, L"52441c2", true, true, true},     // fewer than eight digits never match
+        {"abcdef", 0, L"", true, false, false},       // no size and no hash: presence is enough
+        {"xyz", 3, L"352441c2", false, false, false},
+    };
+    for (const auto& row : rows) {
+        NativeApp app;
+        TempFolder folder;
+        app.clientPath = folder.path();
+        app.logger.directory = folder / L"app";
+        app.logger.debugEnabled = true;
+        if (row.content && std::string(row.content) == "<folder>") {
+            CreateDirectoryW((folder / L"f.bin").c_str(), nullptr);
+        } else if (row.content) {
+            WriteTestFile(folder / L"f.bin", row.content);
+        }
+        UpdateFileEntry entry;
+        entry.relativePath = L"f.bin";
+        entry.size = row.size;
+        entry.hash = row.hash;
+        entry.checkHash = row.checkHash;
+        std::atomic<long long> checkedWeight{0};
+        EXPECT_EQ(app.NeedsUpdate(entry, checkedWeight, 1), row.needed) << row.content;
+        const std::string log = ReadBinaryFile(folder / L"app\\logs\\updater-debug.log");
+        EXPECT_EQ(log.find("BEGIN CRC32 check f.bin") != std::string::npos, row.hashed) << row.content;
+    }
+}
 
 TEST(DownloadSpeed, FormatsEachUnit) {
     const struct {
