@@ -145,6 +145,16 @@ TEST(WorkerErrors, TheFirstRealErrorIsKept) {
     EXPECT_EQ(ErrorOf([&] { PassOnCancellation(std::runtime_error("Canceled"), cancel); }), "Canceled");
 }
 
+// An application object whose logs and client go to a folder of its own.
+struct FolderApp {
+    FolderApp() {
+        app.logger.directory = folder.path();
+        app.clientPath = folder / L"client";
+    }
+    TempFolder folder;
+    NativeApp app;
+};
+
 TEST(UpdateEndings, EveryErrorEndsTheRun) {
     const struct {
         std::function<void()> steps;
@@ -156,7 +166,8 @@ TEST(UpdateEndings, EveryErrorEndsTheRun) {
         {[] { throw 42; }, L"Ошибка обновления", L"Unknown error"},
     };
     for (const auto& row : rows) {
-        NativeApp app;
+        FolderApp owner;
+        NativeApp& app = owner.app;
         ASSERT_TRUE(app.ClaimUpdateRun());
         app.SetBusy(true);
         RunToOneEnding(app, row.steps);
@@ -169,14 +180,13 @@ TEST(UpdateEndings, EveryErrorEndsTheRun) {
 
 // The download phase of a paused run starts showing the pause, not a transfer.
 TEST(UpdateEndings, APausedDownloadPhaseShowsThePause) {
-    NativeApp app;
-    TempFolder folder;
-    app.clientPath = folder / L"client";
+    FolderApp owner;
+    NativeApp& app = owner.app;
     UpdatePlan plan;
     plan.downloads.resize(2);
     app.paused = true;
     std::string error;
-    std::thread phase([&] { error = ErrorOf([&] { RunDownloadPhase(app, plan, folder / L"temp"); }); });
+    std::thread phase([&] { error = ErrorOf([&] { RunDownloadPhase(app, plan, owner.folder / L"temp"); }); });
     Sleep(300);
     EXPECT_EQ(app.ui.status, L"Пауза");
     EXPECT_EQ(app.ui.detail, L"Загрузка файлов...");
@@ -212,7 +222,8 @@ TEST(ThreadStarts, AFailedWorkerStartStopsAndJoinsTheStartedOnes) {
 }
 
 TEST(ThreadStarts, AnUpdateThreadThatCannotStartGivesTheSlotBack) {
-    NativeApp app;
+    FolderApp owner;
+    NativeApp& app = owner.app;
     ASSERT_TRUE(app.ClaimUpdateRun());
     {
         AddressSpaceTaken taken;
