@@ -8,7 +8,7 @@ set_tests_properties(update_run_sites_setup PROPERTIES
   FIXTURES_SETUP update_run_sites FIXTURES_REQUIRED http_test_server)
 
 add_engine_test(update_parts_tests update_parts_tests.cpp)
-add_engine_test(update_run_tests update_run_tests.cpp)
+add_engine_test(update_run_tests update_run_tests.cpp site_app.cpp)
 set_tests_properties(update_run_tests PROPERTIES
   FIXTURES_REQUIRED "wine_prefix;http_test_server;http_test_trust;update_run_sites"
   ENVIRONMENT "UPDATE_RUN_CLIENTS=Z:${UPDATE_RUN_CLIENTS_DIR}")

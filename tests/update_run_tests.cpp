@@ -15,6 +15,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "tests/http_test_support.h"
+#include "tests/site_app.h"
 
 namespace updater {
 namespace {
@@ -24,15 +25,10 @@ std::wstring NewClientFile(const std::wstring& site, const std::wstring& relativ
     return SafeLocalPath(JoinPath(clients, site), relative);
 }
 
-class SiteRun {
+class SiteRun : public SiteApp {
 public:
-    explicit SiteRun(const std::wstring& site, const std::wstring& client = L"") : site(site) {
-        app.appDir = folder / L"app";
+    explicit SiteRun(const std::wstring& site, const std::wstring& client = L"") : SiteApp(site), site(site) {
         app.clientPath = client.empty() ? folder / L"client" : client;
-        app.logger.directory = app.appDir;
-        app.logger.debugEnabled = true;
-        app.http.logger = &app.logger;
-        UseSite(app.http, site);
         app.startupWork = false;
     }
     void Start(bool reset = false) {
@@ -52,10 +48,7 @@ public:
     bool IsNew(const std::wstring& relative) const {
         return ReadBinaryFile(Client(relative)) == ReadBinaryFile(NewClientFile(site, relative));
     }
-    std::string Log(const wchar_t* name = L"updater.log") const {
-        return ReadBinaryFile(JoinPath(JoinPath(app.appDir, L"logs"), name));
-    }
-    std::string DebugLog() const { return Log(L"updater-debug.log"); }
+    std::wstring Log() const { return WideFromUtf8(ReadBinaryFile(folder / L"logs\\updater.log")); }
     // Waits until the ui state satisfies the condition; false after 20 s.
     bool WaitFor(const std::function<bool(const UiState&)>& condition) {
         for (int i = 0; i < 20000; ++i) {
@@ -73,13 +66,11 @@ public:
         app.http.AbortActiveRequests();
     }
 
-    TempFolder folder;
-    NativeApp app;
     std::wstring site;
 };
 
-bool Has(const std::string& text, const std::wstring& part) {
-    return text.find(Utf8FromWide(part)) != std::string::npos;
+bool Has(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
 }
 
 std::vector<std::string> RequestsFor(const std::wstring& site, const std::string& path) {
@@ -269,8 +260,9 @@ TEST(UpdateRun, PauseHoldsATransferAndAChecksumUntilResumed) {
     UpToDate(check, {L"big.bin"});
     PauseThen(check, check.app.T(L"CheckingFiles"), false);
     EXPECT_EQ(check.app.ui.detail, L"Файлы уже актуальны");
-    const std::string log = check.DebugLog();
-    EXPECT_EQ(log.find("BEGIN CRC32 check big.bin"), log.rfind("BEGIN CRC32 check big.bin")) << "resumed, not restarted";
+    const std::wstring log = check.DebugLog();
+    EXPECT_EQ(log.find(L"BEGIN CRC32 check big.bin"), log.rfind(L"BEGIN CRC32 check big.bin"))
+        << "resumed, not restarted";
 }
 
 TEST(UpdateRun, CancelInEitherPhaseEndsWithoutFailedFiles) {
