@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Writes the updater packages that the self-update tests offer, around a
-stand-in executable: new.exe (a copy of it), member.zip (it as
-bin/tavrineupdater.EXE after other members), text.zip (a text file only),
-slow.zip (it followed by 96 MiB of zeros, so that extracting takes a while)
-and portal.html (what a captive portal answers instead).
+stand-in executable: new.exe (a copy), member.zip (it as bin/tavrineupdater.EXE
+after other members), text.zip (a text file only), slow.zip (it and 96 MiB of
+zeros, slow to extract) and portal.html (a captive portal's answer).
 
 Usage: make_self_update_packages.py OUTPUT_FOLDER STANDIN_EXE
 """

@@ -27,12 +27,11 @@ def main():
         merge = {"client": ["System/L2.exe", "system/l2.ini", "a.txt", "B.txt", "Данные/Файл.txt"],
                  "patch": ["system/l2.exe", "system/l2.ini", "данные/файл.txt"], "patch_clan": ["clan/emblem.dat"]}
         clan_archive = [("PatchClanManifestUrl", root + "tavrine/updater/patch_clan/UpdateInfo.xml.zip")]
-        for name in ("plan-merge", "plan-noclan"):
-            publish(client, sites / name, merge, root, settings=clan_archive)
-            # A configured SHA-256 matches in capitals too.
-            config = sites / name / "tavrine_updater" / "UpdateConfig.xml"
-            config.write_text(re.sub(r"(?<=<PatchManifestSha256>)\w+", lambda m: m.group(0).upper(),
-                                     config.read_text(encoding="utf-8-sig")), encoding="utf-8")
+        publish(client, sites / "plan-merge", merge, root, settings=clan_archive)
+        # A configured SHA-256 matches in capitals too.
+        config = sites / "plan-merge" / "tavrine_updater" / "UpdateConfig.xml"
+        config.write_text(re.sub(r"(?<=<PatchManifestSha256>)\w+", lambda m: m.group(0).upper(),
+                                 config.read_text(encoding="utf-8-sig")), encoding="utf-8")
 
         publish(client, sites / "plan-plain", {"client": ["a.txt"], "patch": []}, root, settings=NO_ARCHIVES)
         (sites / "plan-plain" / "tavrine" / "updater" / "patch_clan" / "UpdateInfo.xml").write_bytes(b"")

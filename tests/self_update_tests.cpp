@@ -1,6 +1,7 @@
 #include "update/self_update.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cwctype>
@@ -15,21 +16,22 @@
 #include "foundation/hashing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
-#include "tests/http_test_support.h"
 #include "tests/site_app.h"
 
 namespace updater {
 namespace {
 
+using Lines = std::vector<std::wstring>;
+
 const std::wstring kPackages = L"" SELF_UPDATE_PACKAGES;
 const std::wstring kWork = L"temp\\launcher-update";
 const std::wstring kScriptCommand = L"cmd.exe /d /s /c \"\"temp\\launcher-update\\replace-updater.cmd\"\"";
 
-// An application without a window whose requests go to a site of its own and
-// which records the process its self-update would start instead of starting it.
-struct Updater {
+// An application without a window, on a site of its own, which records the
+// process its self-update would start instead of starting it.
+struct Updater : SiteApp {
     Updater() {
-        app.exePath = env.folder / L"TavrineUpdater.exe";
+        app.exePath = folder / L"TavrineUpdater.exe";
         app.startProcess = [this](const ProcessLaunch& launch, unsigned long& error) {
             launches.push_back(launch);
             error = ERROR_ACCESS_DENIED;
@@ -37,31 +39,13 @@ struct Updater {
         };
     }
 
-    // Puts a package on the site as tavrine_updater/NAME with faults of the
-    // test server's kind; its URL on root A.
+    // Offers a package of the packages folder on the site under the name.
     std::wstring Publish(const std::wstring& package, const std::wstring& name, const std::string& fault = "") {
-        const std::wstring path = SiteFolder(site) + L"\\tavrine_updater\\" + name;
-        WriteBinaryFile(path, ReadBinaryFile(JoinPath(kPackages, package)), false);
-        if (!fault.empty()) WriteBinaryFile(path + L".fault", fault, false);
-        return RootA() + L"tavrine_updater/" + name;
-    }
-
-    void ServeConfig(const std::wstring& xml) {
-        WriteBinaryFile(SiteFolder(site) + L"\\tavrine_updater\\UpdateConfig.xml", Utf8FromWide(xml), false);
-    }
-
-    // The debug lines whose message starts with the prefix, in order.
-    std::vector<std::wstring> DebugLines(const std::wstring& prefix) const {
-        const std::wstring log = env.DebugLog();
-        std::vector<std::wstring> lines;
-        for (size_t at = log.find(L"] " + prefix); at != std::wstring::npos; at = log.find(L"] " + prefix, at + 2)) {
-            lines.push_back(log.substr(at + 2, log.find(L"\r\n", at) - at - 2));
-        }
-        return lines;
+        return Serve(name, ReadBinaryFile(JoinPath(kPackages, package)), fault);
     }
 
     std::wstring LastInfo() const {
-        const auto lines = env.InfoLines();
+        const Lines lines = InfoLines();
         return lines.empty() ? L"" : lines.back();
     }
 
@@ -70,9 +54,6 @@ struct Updater {
         return app.ui;
     }
 
-    std::wstring site = L"self-" + NewTestId();
-    SiteApp env{site};
-    NativeApp& app = env.app;
     std::vector<ProcessLaunch> launches;
     bool startSucceeds = true;
 };
@@ -130,12 +111,10 @@ TEST(SelfUpdateTest, ScriptBytesDoublePercentSignsAndKeepUtf8Paths) {
 TEST(SelfUpdateTest, DeclinesWithoutAskingTheServer) {
     const struct {
         const wchar_t* version;
-        bool offersUrl;
-        bool force;
+        bool offersUrl, force;
         const wchar_t* reason;
     } cases[] = {
         {L"3.0.32", true, false, L"current version is not older."},
-        {L"3.0.31.9", true, false, L"current version is not older."},
         {L"", true, false, L"launcherVersion is empty."},
         {L"9.0", false, true, L"launcherUrl is empty."},
     };
@@ -146,27 +125,25 @@ TEST(SelfUpdateTest, DeclinesWithoutAskingTheServer) {
         if (item.offersUrl) config.launcherUrl = updater.Publish(L"new.exe", L"new.exe");
         EXPECT_FALSE(updater.app.CheckSelfUpdate(config, item.force));
         EXPECT_EQ(updater.DebugLines(L"CheckSelfUpdate skipped: "),
-                  std::vector<std::wstring>{L"CheckSelfUpdate skipped: " + std::wstring(item.reason)});
+                  Lines{L"CheckSelfUpdate skipped: " + std::wstring(item.reason)});
         EXPECT_TRUE(SiteRequests(updater.site).empty());
-        EXPECT_EQ(updater.Ui().status, L"Готов к работе");
+        EXPECT_TRUE(updater.DebugLines(L"SetUi ").empty());
         EXPECT_TRUE(updater.launches.empty());
     }
 }
 
-struct DownloadCase {
+// A package offered and how the check must end: the roots asked, the file the
+// script moves in, and the reason logged when it fails.
+const struct DownloadCase {
     const char* what;
-    const wchar_t* package;  // in the packages folder
-    const wchar_t* name;     // on the site and in the work folder
+    const wchar_t *package, *name;  // in the packages folder; on the site and in the work folder
     const char* fault;
-    const wchar_t* version;  // offered; the call is forced when it is empty
-    const wchar_t* sha256;   // "same": the package's own in capitals
+    const wchar_t *version, *sha256;  // no version: the call is forced; "same": the package's own in capitals
     bool startSucceeds;
-    const char* roots;        // the roots asked, in order
-    const wchar_t* newExe;    // what the script moves in, in the work folder
-    const wchar_t* failure;   // the reason logged, or empty when the script started
-};
-
-const DownloadCase kDownloads[] = {
+    const char* roots;
+    const wchar_t *newExe, *failure;  // in the work folder; empty when the script started
+    bool closeDuringExtraction = false;
+} kDownloads[] = {
     {"forced without a version, hash in capitals", L"new.exe", L"Up.exe", "", L"", L"same", true, "a", L"Up.exe", L""},
     {"zip member in a folder, other case", L"member.zip", L"p.zip", "", L"3.0.33", L"", true, "a",
      L"TavrineUpdater.download.exe", L""},
@@ -180,9 +157,14 @@ const DownloadCase kDownloads[] = {
      L"Downloaded updater is not a Windows executable"},
     {"script cannot be started", L"new.exe", L"u.exe", "", L"3.1", L"", false, "a", L"u.exe",
      L"Could not start launcher replacement helper"},
+    // The extraction cannot be canceled; the closed window must still stop the replacement.
+    {"window closed during the extraction", L"slow.zip", L"slow.zip", "", L"4.0", L"", true, "a", L"", L"Canceled",
+     true},
 };
 
 TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
+    wchar_t system[MAX_PATH];
+    const std::wstring cmd = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
     for (const DownloadCase& item : kDownloads) {
         Updater updater;
         updater.startSucceeds = item.startSucceeds;
@@ -194,20 +176,28 @@ TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
             config.launcherSha256 = Sha256Hex(JoinPath(kPackages, item.package));
             for (wchar_t& c : config.launcherSha256) c = static_cast<wchar_t>(std::towupper(c));
         }
+        const std::wstring work = JoinPath(updater.app.appDir, kWork);
+        std::thread closer;
+        if (item.closeDuringExtraction) {
+            closer = std::thread([&] {
+                WaitFor([&] { return FileSizeOf(JoinPath(work, L"TavrineUpdater.download.exe")) >= 0; });
+                updater.app.cancelUpdate = true;
+            });
+        }
         const bool failed = *item.failure != L'\0';
         EXPECT_EQ(updater.app.CheckSelfUpdate(config, config.launcherVersion.empty()), !failed) << item.what;
+        if (closer.joinable()) closer.join();
 
-        const std::wstring work = JoinPath(updater.app.appDir, kWork);
-        const auto requests = SiteRequests(updater.site);
         std::string roots;
-        for (const std::string& request : requests) roots += request.substr(0, 1);
+        for (const std::string& request : SiteRequests(updater.site)) roots += request.substr(0, 1);
         EXPECT_EQ(roots, item.roots) << item.what;
-        // Only a package that failed its hash is deleted.
-        EXPECT_EQ(FileSizeOf(JoinPath(work, item.name)) >= 0, std::wstring(item.failure) != L"Launcher SHA256 mismatch");
-        if (requests.size() == 2) {
+        if (roots.size() == 2) {  // the mirror is asked a second after the failure
             const auto times = ServerRequests(updater.site);
             EXPECT_GE(std::stod(RequestField(times[1], "time")) - std::stod(RequestField(times[0], "time")), 0.9);
         }
+        // Only a package that failed its hash is deleted.
+        EXPECT_EQ(FileSizeOf(JoinPath(work, item.name)) >= 0, std::wstring(item.failure) != L"Launcher SHA256 mismatch")
+            << item.what;
         EXPECT_EQ(updater.DebugLines(L"SetUi status=Загрузка").at(0),
                   L"SetUi status=Загрузка новой версии апдейтера, detail=3.0.32 -> " +
                       (config.launcherVersion.empty() ? L"latest" : config.launcherVersion) + L", percent=0.000000")
@@ -218,67 +208,49 @@ TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
             EXPECT_EQ(ReadBinaryFile(JoinPath(work, L"replace-updater.cmd")),
                       ReplaceScriptText(GetCurrentProcessId(), updater.app.exePath, newExe));
             ASSERT_EQ(updater.launches.size(), 1u) << item.what;
-            wchar_t system[MAX_PATH];
-            const std::wstring cmd = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
-            EXPECT_EQ(updater.launches[0].applicationName, cmd);
-            EXPECT_EQ(updater.launches[0].commandLine, kScriptCommand);
-            EXPECT_EQ(updater.launches[0].workingFolder, updater.app.appDir);
+            const ProcessLaunch& launch = updater.launches[0];
+            EXPECT_EQ(launch.applicationName + L"|" + launch.commandLine + L"|" + launch.workingFolder,
+                      cmd + L"|" + kScriptCommand + L"|" + updater.app.appDir);
             EXPECT_EQ(updater.DebugLines(L"StartSelfReplace command="),
-                      std::vector<std::wstring>{L"StartSelfReplace command=" + kScriptCommand});
+                      Lines{L"StartSelfReplace command=" + kScriptCommand});
+        } else {
+            EXPECT_EQ(FileSizeOf(JoinPath(work, L"replace-updater.cmd")), -1) << item.what;
+            EXPECT_TRUE(updater.launches.empty()) << item.what;
         }
         if (failed) {
             EXPECT_EQ(updater.LastInfo(), L"Self-update failed: " + std::wstring(item.failure)) << item.what;
-            EXPECT_EQ(updater.Ui().detail, L"Не удалось обновить апдейтер. Продолжаем текущую версию.");
-            EXPECT_EQ(updater.Ui().status, L"Готов к работе");
+            EXPECT_EQ(updater.Ui().status + L"|" + updater.Ui().detail,
+                      L"Готов к работе|Не удалось обновить апдейтер. Продолжаем текущую версию.");
         }
     }
 }
 
-TEST(SelfUpdateTest, WindowClosedDuringTheExtractionStartsNoScript) {
-    Updater updater;
-    ServerConfig config;
-    config.launcherUrl = updater.Publish(L"slow.zip", L"slow.zip");
-    config.launcherVersion = L"4.0";
-    std::thread closer([&] {
-        WaitFor([&] { return FileSizeOf(updater.app.appDir + L"\\" + kWork + L"\\TavrineUpdater.download.exe") >= 0; });
-        updater.app.cancelUpdate = true;
-    });
-    EXPECT_FALSE(updater.app.CheckSelfUpdate(config, false));
-    closer.join();
-    EXPECT_TRUE(updater.DebugLines(L"CheckSelfUpdate attempt failed").empty());
-    EXPECT_EQ(updater.LastInfo(), L"Self-update failed: Canceled");
-    EXPECT_TRUE(updater.launches.empty());
-    EXPECT_EQ(FileSizeOf(updater.app.appDir + L"\\" + kWork + L"\\replace-updater.cmd"), -1);
-}
-
-struct ManualCase {
-    const char* what;
-    bool servesConfig;
-    bool offersPackage;
-    bool cancelDuringDownload;
-    const wchar_t* detail;  // empty: the replacement started
-};
-
-const ManualCase kManualEndings[] = {
-    {"package offered", true, true, false, L""},
-    {"no package offered", true, false, false, L"Самообновление недоступно."},
-    {"configuration missing: the stored one stays", false, false, false, L"Самообновление недоступно."},
-    {"canceled during the package download", true, true, true, L"Самообновление отменено."},
-};
-
+// workerRunning is freed last: whoever sees it clear finds the rest cleared
+// too. A load that fails gives the defaults, which must not replace the
+// stored configuration.
 TEST(SelfUpdateThreadsTest, ManualSelfUpdateEndings) {
-    for (const ManualCase& item : kManualEndings) {
+    const struct {
+        const char* what;
+        bool servesConfig, offersPackage, cancelDuringDownload;
+        const wchar_t* detail;  // empty: the replacement started
+    } cases[] = {
+        {"package offered", true, true, false, L""},
+        {"no package offered", true, false, false, L"Самообновление недоступно."},
+        {"configuration missing", false, false, false, L"Самообновление недоступно."},
+        {"canceled during the package download", true, true, true, L"Самообновление отменено."},
+    };
+    for (const auto& item : cases) {
         Updater updater;
         NativeApp& app = updater.app;
         const std::wstring url =
             updater.Publish(L"new.exe", L"u.exe", item.cancelDuringDownload ? "mode=trickle&step=4096&delay=50" : "");
         if (item.servesConfig) {
-            updater.ServeConfig(item.offersPackage ? L"<LauncherUrl>" + url + L"</LauncherUrl>" : L"<ForumLink>f</ForumLink>");
+            const std::wstring offer = item.offersPackage ? L"<LauncherUrl>" + url + L"</LauncherUrl>" : L"";
+            updater.Serve(L"UpdateConfig.xml", Utf8FromWide(offer + L"<ForumLink>f</ForumLink>"));
         }
         app.serverConfig.launcherVersion = L"kept";
         app.startupWork = false;
         app.ForceSelfUpdate();
-        // workerRunning is freed last: whoever sees it clear finds the rest cleared too.
         bool orderKept = true;
         std::atomic<bool> ended{false};
         std::thread watcher([&] {
@@ -295,12 +267,12 @@ TEST(SelfUpdateThreadsTest, ManualSelfUpdateEndings) {
         watcher.join();
 
         const bool launched = *item.detail == L'\0';
-        EXPECT_EQ(updater.launches.size(), launched ? 1u : 0u) << item.what;
         EXPECT_TRUE(orderKept) << item.what;
-        for (const auto* flag : {&app.workerRunning, &app.startedUpdateMustFinish, &app.manualSelfUpdateRunning}) {
-            EXPECT_EQ(flag->load(), launched) << item.what;
+        EXPECT_EQ(updater.launches.size(), launched ? 1u : 0u) << item.what;
+        for (const bool flag : {app.workerRunning.load(), app.startedUpdateMustFinish.load(),
+                                app.manualSelfUpdateRunning.load(), updater.Ui().busy}) {
+            EXPECT_EQ(flag, launched) << item.what;
         }
-        EXPECT_EQ(updater.Ui().busy, launched) << item.what;
         if (!launched) {
             EXPECT_EQ(updater.Ui().detail, item.detail) << item.what;
         }
@@ -313,16 +285,16 @@ TEST(SelfUpdateThreadsTest, ButtonRefusalsAndTheJoinBeforeTheFirstStatus) {
     Updater updater;
     NativeApp& app = updater.app;
     app.ForceSelfUpdate();
-    EXPECT_EQ(updater.Ui().status, L"Подключение...");
-    EXPECT_EQ(updater.Ui().detail, L"Дождитесь завершения проверки апдейтера.");
+    EXPECT_EQ(updater.Ui().status + L"|" + updater.Ui().detail,
+              L"Подключение...|Дождитесь завершения проверки апдейтера.");
     EXPECT_FALSE(app.workerRunning);
 
     app.startupWork = false;
     app.workerRunning = true;
     app.SetUi(L"Скачивание", L"", 40);
     app.ForceSelfUpdate();
-    EXPECT_EQ(updater.Ui().status, L"Скачивание");
-    EXPECT_EQ(updater.Ui().detail, L"Дождитесь завершения текущего обновления.");
+    EXPECT_EQ(updater.Ui().status + L"|" + updater.Ui().detail,
+              L"Скачивание|Дождитесь завершения текущего обновления.");
     EXPECT_EQ(updater.Ui().percent, 40);
     EXPECT_FALSE(app.manualSelfUpdateRunning);
 
@@ -334,20 +306,23 @@ TEST(SelfUpdateThreadsTest, ButtonRefusalsAndTheJoinBeforeTheFirstStatus) {
     });
     app.ForceSelfUpdate();
     app.updateThread.join();
-    const auto lines = updater.DebugLines(L"Set");
+    const Lines lines = updater.DebugLines(L"Set");
     const auto at = [&](const std::wstring& prefix) {
-        return std::find_if(lines.begin(), lines.end(), [&](const std::wstring& line) { return line.rfind(prefix, 0) == 0; });
+        return std::find_if(lines.begin(), lines.end(),
+                            [&](const std::wstring& line) { return line.rfind(prefix, 0) == 0; });
     };
     EXPECT_LT(at(L"SetUi status=Обновление завершено"), at(L"SetBusy value=true"));
     EXPECT_LT(at(L"SetBusy value=true"), at(L"SetUi status=Проверка версии апдейтера"));
 }
 
+// The start-up thread lets nothing escape, and shows its final status before
+// it frees startupWork.
 TEST(SelfUpdateThreadsTest, StartupCheckStatusesAndWhatEscapes) {
     const struct {
         const char* what;
         bool serverDown;
         const wchar_t* lastInfo;
-        std::vector<std::wstring> statuses;
+        Lines statuses;
     } cases[] = {
         {"server down", true, L"Server config failed, defaults used: HTTP request failed",
          {L"Подключение...", L"Проверка версии апдейтера", L"Готов к работе"}},
@@ -358,10 +333,9 @@ TEST(SelfUpdateThreadsTest, StartupCheckStatusesAndWhatEscapes) {
         Updater updater;
         NativeApp& app = updater.app;
         const std::wstring url = updater.Publish(L"new.exe", L"u.exe");
-        updater.ServeConfig(L"<LauncherVersion>4.0</LauncherVersion><LauncherUrl>" + url + L"</LauncherUrl>");
-        if (item.serverDown) {
-            WriteBinaryFile(SiteFolder(updater.site) + L"\\tavrine_updater\\UpdateConfig.xml.fault", "mode=drop_head", false);
-        }
+        updater.Serve(L"UpdateConfig.xml",
+                      Utf8FromWide(L"<LauncherVersion>4.0</LauncherVersion><LauncherUrl>" + url + L"</LauncherUrl>"),
+                      item.serverDown ? "mode=drop_head" : "");
         app.startProcess = [](const ProcessLaunch&, unsigned long&) -> bool { throw 42; };
         app.serverConfig.launcherVersion = L"kept";
         std::wstring statusWhenFreed;
@@ -377,7 +351,7 @@ TEST(SelfUpdateThreadsTest, StartupCheckStatusesAndWhatEscapes) {
         EXPECT_EQ(updater.Ui().detail, L"") << item.what;
         EXPECT_EQ(updater.LastInfo(), item.lastInfo) << item.what;
         EXPECT_EQ(app.serverConfig.launcherVersion, item.serverDown ? L"" : L"4.0") << item.what;
-        std::vector<std::wstring> statuses;
+        Lines statuses;
         for (const std::wstring& line : updater.DebugLines(L"SetUi status=")) {
             statuses.push_back(line.substr(13, line.find(L", detail=") - 13));
         }
