@@ -19,6 +19,11 @@ namespace updater {
 namespace {
 
 const std::wstring kPlayBlocked = L"Завершите начатое обновление перед запуском игры.";
+const UiState kDownloading{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+
+bool Has(const std::vector<std::wstring>& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 // An application object whose last frame has one click area per action, each
 // 10 x 10 pixels in a row, so that a click at ClickX(action) fires it.
@@ -39,11 +44,7 @@ protected:
     std::string Settings() const { return ReadBinaryFile(app.SettingsPath()); }
     std::vector<std::wstring> MainLog() const { return LogMessages(temp / L"logs\\updater.log"); }
     std::vector<std::wstring> DebugLog() const { return LogMessages(temp / L"logs\\updater-debug.log"); }
-    bool DebugLogHas(const std::wstring& line) const {
-        const std::vector<std::wstring> lines = DebugLog();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-    void BlockSettings() { ASSERT_TRUE(CreateDirectoryW(app.SettingsPath().c_str(), nullptr)); }
+    bool DebugLogHas(const std::wstring& line) const { return Has(DebugLog(), line); }
 
     TempFolder temp;
     NativeApp app;
@@ -66,7 +67,7 @@ TEST_F(ActionsTest, RefusalsLeaveTheRunAlone) {
          L"Дождитесь завершения самообновления.", 40},
     };
     for (const Case& item : cases) {
-        app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+        app.ui = kDownloading;
         app.startupWork.store(item.startupWork);
         app.workerRunning.store(item.workerRunning);
         app.startedUpdateMustFinish.store(item.mustFinish);
@@ -82,13 +83,10 @@ TEST_F(ActionsTest, RefusalsLeaveTheRunAlone) {
 
 TEST_F(ActionsTest, UpdateDuringARunTogglesPauseUnlessCanceling) {
     app.workerRunning.store(true);
-    app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+    app.ui = kDownloading;
     Click(ButtonAction::Update);
-    EXPECT_TRUE(app.paused.load());
-    EXPECT_EQ(app.ui.status, L"Пауза");
-    EXPECT_TRUE(app.ui.paused);
-    EXPECT_EQ(app.ui.speed, L"");
-    EXPECT_EQ(app.ui.detail, L"file.bin");
+    EXPECT_TRUE(app.paused.load() && app.ui.paused);
+    EXPECT_EQ(app.ui.status + L"|" + app.ui.detail + L"|" + app.ui.speed, L"Пауза|file.bin|");
     EXPECT_EQ(app.ui.percent, 40);
     Click(ButtonAction::Update);
     EXPECT_FALSE(app.paused.load());
@@ -130,7 +128,7 @@ TEST_F(ActionsTest, OptionsAndLanguagesAreSaved) {
 
 // A settings file that cannot be written never stops an action.
 TEST_F(ActionsTest, FailedSaveIsLoggedAndTheActionGoesOn) {
-    BlockSettings();
+    ASSERT_TRUE(CreateDirectoryW(app.SettingsPath().c_str(), nullptr));
     Click(ButtonAction::LangEn);
     Click(ButtonAction::ClanPatch);
     Click(ButtonAction::Play);
@@ -178,17 +176,7 @@ protected:
     WindowProcTest() {
         PrepareApp(app, temp.path());
         app.logger.debugEnabled.store(true);
-        static const ATOM registered = [] {
-            WNDCLASSEXW windowClass{};
-            windowClass.cbSize = sizeof windowClass;
-            windowClass.lpfnWndProc = &NativeApp::WindowProc;
-            windowClass.hInstance = GetModuleHandleW(nullptr);
-            windowClass.lpszClassName = L"WindowProcTest";
-            return RegisterClassExW(&windowClass);
-        }();
-        EXPECT_NE(registered, 0);
-        window = CreateWindowExW(0, L"WindowProcTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 GetModuleHandleW(nullptr), &app);
+        window = CreateMessageWindow(L"WindowProcTest", &NativeApp::WindowProc, &app);
         EXPECT_EQ(app.hwnd, window);
     }
     ~WindowProcTest() override {
@@ -196,24 +184,6 @@ protected:
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
-    }
-
-    // Starts both worker slots with threads that end only when canceled.
-    void StartWaitingWorkers() {
-        app.startupThread = std::thread([this] {
-            while (!app.cancelStartup.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        });
-        app.updateThread = std::thread([this] {
-            while (!app.cancelUpdate.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        });
-    }
-
-    bool QuitPosted() {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) return message.wParam == 0;
-        }
-        return false;
     }
 
     TempFolder temp;
@@ -242,7 +212,7 @@ TEST_F(WindowProcTest, HoverAndSetCursorShowTheHoveredAction) {
 // on screen after the run has ended leaves the final status alone.
 TEST_F(WindowProcTest, CancelOnButtonDownAndNoStaleCancelAfterTheRun) {
     app.hitButtons.push_back({Gdiplus::RectF(10, 10, 50, 20), ButtonAction::Cancel, false});
-    app.ui = UiState{L"Скачивание", L"file.bin", L"1 МБ/с", 40, true, false, true};
+    app.ui = kDownloading;
     EXPECT_EQ(SendMessageW(window, WM_LBUTTONDOWN, 0, MAKELPARAM(20, 15)), 0);
     EXPECT_TRUE(app.cancelUpdate.load());
     EXPECT_EQ(app.ui.status, L"Отмена обновления...");
@@ -254,38 +224,39 @@ TEST_F(WindowProcTest, CancelOnButtonDownAndNoStaleCancelAfterTheRun) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"CancelCurrentUpdate requested."), 2);
 }
 
-TEST_F(WindowProcTest, DestroyStopsTheWorkersAndReleasesTheBackBuffer) {
-    StartWaitingWorkers();
-    app.backBufferDc = CreateCompatibleDC(nullptr);
-    app.backBufferBitmap = CreateCompatibleBitmap(app.backBufferDc, 8, 8);
-    app.backBufferOldBitmap = SelectObject(app.backBufferDc, app.backBufferBitmap);
-    app.backBufferWidth = app.backBufferHeight = 8;
-    DestroyWindow(window);
-    EXPECT_FALSE(app.updateThread.joinable());
-    EXPECT_FALSE(app.startupThread.joinable());
-    EXPECT_EQ(app.backBufferDc, nullptr);
-    EXPECT_EQ(app.backBufferBitmap, nullptr);
-    EXPECT_EQ(app.backBufferWidth, 0);
-    EXPECT_TRUE(QuitPosted());
-    const std::vector<std::wstring> lines = LogMessages(temp / L"logs\\updater-debug.log");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"WM_DESTROY received; stopping workers."), lines.end());
-}
-
 // Leaving Run early with live threads: the window goes first and its
-// WM_DESTROY joins them; the bitmaps go before GDI+ shuts down.
+// WM_DESTROY joins them and frees the back buffer; the bitmaps go before GDI+
+// shuts down.
 TEST_F(WindowProcTest, EndingTheSessionJoinsLiveThreadsBeforeGdiplusStops) {
     Gdiplus::GdiplusStartupInput input;
     ASSERT_EQ(Gdiplus::GdiplusStartup(&app.gdiplusToken, &input, nullptr), Gdiplus::Ok);
     app.logoBitmap = std::make_unique<Gdiplus::Bitmap>(4, 4, PixelFormat32bppARGB);
     app.layerCacheBitmap = std::make_unique<Gdiplus::Bitmap>(4, 4, PixelFormat32bppARGB);
-    StartWaitingWorkers();
+    app.backBufferDc = CreateCompatibleDC(nullptr);
+    app.backBufferBitmap = CreateCompatibleBitmap(app.backBufferDc, 8, 8);
+    app.backBufferOldBitmap = SelectObject(app.backBufferDc, app.backBufferBitmap);
+    app.backBufferWidth = app.backBufferHeight = 8;
+    const auto untilCanceled = [](const std::atomic<bool>& cancel) {
+        return std::thread([&cancel] {
+            while (!cancel.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+    };
+    app.startupThread = untilCanceled(app.cancelStartup);
+    app.updateThread = untilCanceled(app.cancelUpdate);
     app.EndRunSession();
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(app.updateThread.joinable());
-    EXPECT_FALSE(app.startupThread.joinable());
+    EXPECT_FALSE(app.updateThread.joinable() || app.startupThread.joinable());
+    EXPECT_TRUE(Has(LogMessages(temp / L"logs\\updater-debug.log"), L"WM_DESTROY received; stopping workers."));
+    EXPECT_EQ(app.backBufferDc, nullptr);
+    EXPECT_EQ(app.backBufferBitmap, nullptr);
+    EXPECT_EQ(app.backBufferWidth, 0);
     EXPECT_EQ(app.logoBitmap, nullptr);
     EXPECT_EQ(app.layerCacheBitmap, nullptr);
     EXPECT_EQ(app.gdiplusToken, 0u);
+    MSG message;
+    bool quit = false;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) quit |= message.message == WM_QUIT && message.wParam == 0;
+    EXPECT_TRUE(quit);
     app.EndRunSession();
 }
 
