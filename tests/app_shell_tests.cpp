@@ -72,7 +72,9 @@ protected:
     NativeApp app;
 };
 
-TEST_F(SettingsTest, MissingFileIsCreatedWithTheDefaults) {
+// A missing file is written with the defaults; a saved file reads back and
+// saves again byte for byte, with no temp file left behind.
+TEST_F(SettingsTest, DefaultsAndRoundTripAreByteExact) {
     for (bool launchDebug : {false, true}) {
         DeleteFileW(app.SettingsPath().c_str());
         EXPECT_EQ(Load(launchDebug)->clientPath, temp.path());
@@ -80,9 +82,6 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithTheDefaults) {
                                    "\",\"Language\":\"RU\",\"ClanPatchEnabled\":false,\"DebugLog\":" +
                                    (launchDebug ? "true" : "false") + "}");
     }
-}
-
-TEST_F(SettingsTest, RoundTripIsByteExact) {
     app.clientPath = L"D:\\Игры\\\"Tavrine\"\\client\t1";
     app.SetLanguage(L"EN");
     app.clanPatchEnabled = app.debugLog = true;

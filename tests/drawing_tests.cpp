@@ -28,7 +28,6 @@ protected:
         app->backgroundBitmap = app->LoadBitmapResource(200);
         app->characterBitmap = app->LoadBitmapResource(300);
     }
-    void TearDown() override { app.reset(); }
 
     std::unique_ptr<FrameCapture> Draw(int width, int height) {
         auto capture = std::make_unique<FrameCapture>(width, height);
@@ -37,13 +36,7 @@ protected:
     }
 
     void SetBusy(bool paused) {
-        app->ui.busy = true;
-        app->ui.paused = paused;
-        app->ui.cancelVisible = true;
-        app->ui.status = L"Загрузка файлов...";
-        app->ui.detail = L"data/textures.pak";
-        app->ui.speed = L"Скорость: 4.2 MB/s";
-        app->ui.percent = 37;
+        app->ui = UiState{L"Загрузка файлов...", L"data/textures.pak", L"Скорость: 4.2 MB/s", 37, true, paused, true};
     }
 
     static std::unique_ptr<GdiplusSession> session;
@@ -51,7 +44,8 @@ protected:
 };
 std::unique_ptr<GdiplusSession> Drawing::session;
 
-// The click areas whose geometry the layout fixes, at one client size.
+// The click areas whose geometry the layout fixes, at one client size; the
+// links' row, the reset box and the bottom row by their lines.
 struct Layout {
     int width, height;
     float s;
@@ -60,131 +54,116 @@ struct Layout {
 };
 
 const Layout kScale100{1196, 640, 0.8f,
-                       {{A::Minimize, {1074.8f, 33.6f, 36.8f, 36.8f}},
-                        {A::Close, {1118, 33.6f, 36.8f, 36.8f}},
-                        {A::Telegram, {40, 150, 30, 30}},
-                        {A::Facebook, {40, 192, 30, 30}},
-                        {A::Play, {220, 317.6f, 288, 72}},
-                        {A::Update, {526, 317.6f, 72, 72}},
-                        {A::Cancel, {355, 510.2f, 104, 40}},
-                        {A::ClanPatch, {511, 510.2f, 174, 40}},
-                        {A::LangRu, {327, 584, 36, 36}},
-                        {A::LangUk, {372, 584, 36, 36}},
+                       {{A::Minimize, {1074.8f, 33.6f, 36.8f, 36.8f}}, {A::Close, {1118, 33.6f, 36.8f, 36.8f}},
+                        {A::Telegram, {40, 150, 30, 30}}, {A::Facebook, {40, 192, 30, 30}},
+                        {A::Play, {220, 317.6f, 288, 72}}, {A::Update, {526, 317.6f, 72, 72}},
+                        {A::Cancel, {355, 510.2f, 104, 40}}, {A::ClanPatch, {511, 510.2f, 174, 40}},
+                        {A::LangRu, {327, 584, 36, 36}}, {A::LangUk, {372, 584, 36, 36}},
                         {A::LangEn, {417, 584, 36, 36}}},
                        44, 27.2f, 397.6f, 614};
 
 const Layout kScale125{1495, 800, 1.0f,
-                       {{A::Minimize, {1351, 42, 46, 46}},
-                        {A::Close, {1405, 42, 46, 46}},
-                        {A::Telegram, {50, 187.5f, 37.5f, 37.5f}},
-                        {A::Facebook, {50, 240, 37.5f, 37.5f}},
-                        {A::Play, {220, 372, 288, 72}},
-                        {A::Update, {526, 372, 72, 72}},
-                        {A::Cancel, {355, 627, 104, 40}},
-                        {A::ClanPatch, {511, 627, 174, 40}},
-                        {A::LangRu, {327, 744, 36, 36}},
-                        {A::LangUk, {372, 744, 36, 36}},
+                       {{A::Minimize, {1351, 42, 46, 46}}, {A::Close, {1405, 42, 46, 46}},
+                        {A::Telegram, {50, 187.5f, 37.5f, 37.5f}}, {A::Facebook, {50, 240, 37.5f, 37.5f}},
+                        {A::Play, {220, 372, 288, 72}}, {A::Update, {526, 372, 72, 72}},
+                        {A::Cancel, {355, 627, 104, 40}}, {A::ClanPatch, {511, 627, 174, 40}},
+                        {A::LangRu, {327, 744, 36, 36}}, {A::LangUk, {372, 744, 36, 36}},
                         {A::LangEn, {417, 744, 36, 36}}},
                        55, 34, 452, 774};
 
+// An area's action and whether it is circular (a language's round flag comes
+// before its row item).
 struct Expected {
     A action;
-    bool circular;
+    bool circular = false;
 };
+using Areas = std::vector<Expected>;
 
-std::vector<Expected> TopBar() {
-    return {{A::About, false},    {A::Donation, false}, {A::Registration, false}, {A::Forum, false},
-            {A::Minimize, false}, {A::Close, false},    {A::Telegram, true},      {A::Facebook, true},
-            {A::Play, false},     {A::Update, true}};
+Areas TopBarThen(const Areas& tail) {
+    Areas areas = {{A::About}, {A::Donation},       {A::Registration},     {A::Forum}, {A::Minimize},
+                   {A::Close}, {A::Telegram, true}, {A::Facebook, true}, {A::Play},  {A::Update, true}};
+    areas.insert(areas.end(), tail.begin(), tail.end());
+    return areas;
 }
 
-std::vector<Expected> Then(std::vector<Expected> head, const std::vector<Expected>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-void ExpectRect(const Gdiplus::RectF& actual, const Gdiplus::RectF& expected, const std::string& where) {
-    EXPECT_NEAR(actual.X, expected.X, 0.01) << where;
-    EXPECT_NEAR(actual.Y, expected.Y, 0.01) << where;
-    EXPECT_NEAR(actual.Width, expected.Width, 0.01) << where;
-    EXPECT_NEAR(actual.Height, expected.Height, 0.01) << where;
-}
+void ExpectNear(float actual, float expected, const std::string& where) { EXPECT_NEAR(actual, expected, 0.01) << where; }
 
 // Compares the registered areas with the layout: order, kind, and the geometry
 // of every area; measured widths are checked by how they chain.
-void ExpectAreas(const std::vector<HitButton>& areas, const std::vector<Expected>& expected, const Layout& layout,
+void ExpectAreas(const std::vector<HitButton>& areas, const Areas& expected, const Layout& layout,
                  const std::string& name) {
     ASSERT_EQ(areas.size(), expected.size()) << name;
     for (size_t i = 0; i < areas.size(); ++i) {
         const std::string where = name + " area " + std::to_string(i);
-        const HitButton& area = areas[i];
-        ASSERT_EQ(area.action, expected[i].action) << where;
-        EXPECT_EQ(area.circular, expected[i].circular) << where;
-        const auto fixed = layout.fixed.find(area.action);
+        const Gdiplus::RectF& rect = areas[i].rect;
+        const Gdiplus::RectF* previous = i > 0 ? &areas[i - 1].rect : nullptr;
+        ASSERT_EQ(areas[i].action, expected[i].action) << where;
+        EXPECT_EQ(areas[i].circular, expected[i].circular) << where;
+        const auto fixed = layout.fixed.find(areas[i].action);
         if (fixed != layout.fixed.end()) {
-            ExpectRect(area.rect, fixed->second, where);
+            const Gdiplus::RectF& want = fixed->second;
+            for (auto [got, wanted] : {std::pair{rect.X, want.X}, {rect.Y, want.Y}, {rect.Width, want.Width},
+                                       {rect.Height, want.Height}}) {
+                ExpectNear(got, wanted, where);
+            }
         } else if (i < 4) {
-            EXPECT_NEAR(area.rect.Y, layout.linkY, 0.01) << where;
-            EXPECT_NEAR(area.rect.Height, layout.linkHeight, 0.01) << where;
-            const float textWidth = area.rect.Width - 8 * layout.s;
-            EXPECT_NEAR(textWidth, std::round(textWidth), 0.01) << where;
-            const float x = i == 0 ? 50 * layout.s : areas[i - 1].rect.X + areas[i - 1].rect.Width + 31.5f * layout.s;
-            EXPECT_NEAR(area.rect.X, x, 0.01) << where;
-        } else if (area.action == A::ResetGameSettings) {
-            EXPECT_NEAR(area.rect.Y, layout.resetY, 0.01) << where;
-            EXPECT_NEAR(area.rect.Height, 22, 0.01) << where;
-            EXPECT_NEAR(area.rect.X + area.rect.Width / 2, 562, 0.01) << where;
-        } else if (area.action == A::DebugLog) {
-            EXPECT_NEAR(area.rect.Y, layout.bottomY, 0.01) << where;
-            EXPECT_NEAR(area.rect.Height, 22, 0.01) << where;
-            EXPECT_GT(area.rect.X, 40) << where;
+            ExpectNear(rect.Y, layout.linkY, where);
+            ExpectNear(rect.Height, layout.linkHeight, where);
+            const float textWidth = rect.Width - 8 * layout.s;
+            ExpectNear(textWidth, std::round(textWidth), where);
+            ExpectNear(rect.X, i == 0 ? 50 * layout.s : previous->X + previous->Width + 31.5f * layout.s, where);
+        } else if (areas[i].action == A::ResetGameSettings) {
+            ExpectNear(rect.Y, layout.resetY, where);
+            ExpectNear(rect.Height, 22, where);
+            ExpectNear(rect.X + rect.Width / 2, 562, where);
+        } else if (areas[i].action == A::DebugLog) {
+            ExpectNear(rect.Y, layout.bottomY, where);
+            ExpectNear(rect.Height, 22, where);
+            EXPECT_GT(rect.X, 40) << where;
         } else {
-            ASSERT_EQ(area.action, A::SelfUpdate) << where;
-            EXPECT_NEAR(area.rect.Y, layout.bottomY, 0.01) << where;
-            EXPECT_NEAR(area.rect.Height, 20, 0.01) << where;
-            EXPECT_NEAR(area.rect.X, areas[i - 1].rect.X + areas[i - 1].rect.Width + 10, 0.01) << where;
+            ASSERT_EQ(areas[i].action, A::SelfUpdate) << where;
+            ExpectNear(rect.Y, layout.bottomY, where);
+            ExpectNear(rect.Height, 20, where);
+            ExpectNear(rect.X, previous->X + previous->Width + 10, where);
         }
     }
 }
 
 TEST_F(Drawing, EachStateRegistersTheAreasOfTheLayout) {
-    const std::vector<Expected> idleTail = {{A::ResetGameSettings, false}, {A::ClanPatch, false}, {A::LangRu, true},
-                                            {A::LangRu, false},           {A::LangUk, false},    {A::LangEn, false},
-                                            {A::DebugLog, false},         {A::SelfUpdate, false}};
-    const std::vector<Expected> busyTail = {{A::Cancel, false}, {A::ClanPatch, false}, {A::LangRu, true},
-                                            {A::LangRu, false}, {A::LangUk, false},    {A::LangEn, false},
-                                            {A::DebugLog, false}};
+    // No self-update link while the start-up check runs.
+    const Areas startup = TopBarThen({{A::ResetGameSettings}, {A::ClanPatch}, {A::LangRu, true}, {A::LangRu},
+                                      {A::LangUk}, {A::LangEn}, {A::DebugLog}});
+    Areas idleAreas = startup;
+    idleAreas.push_back({A::SelfUpdate});
+    const Areas busyAreas = TopBarThen({{A::Cancel}, {A::ClanPatch}, {A::LangRu, true}, {A::LangRu}, {A::LangUk},
+                                        {A::LangEn}, {A::DebugLog}});
     struct Case {
         const char* name;
         const Layout& layout;
-        std::function<void(NativeApp&)> setup;
-        std::vector<Expected> areas;
+        std::function<void()> setup;
+        Areas areas;
     };
     const Case cases[] = {
-        {"idle", kScale100, [](NativeApp&) {}, Then(TopBar(), idleTail)},
-        {"idle at 1.25", kScale125, [](NativeApp&) {}, Then(TopBar(), idleTail)},
-        {"busy with cancel", kScale100, [this](NativeApp&) { SetBusy(false); }, Then(TopBar(), busyTail)},
-        {"paused", kScale100, [this](NativeApp&) { SetBusy(true); }, Then(TopBar(), busyTail)},
-        {"busy at 1.25", kScale125, [this](NativeApp&) { SetBusy(false); }, Then(TopBar(), busyTail)},
-        {"clan patch on", kScale100, [](NativeApp& a) { a.clanPatchEnabled = true; }, Then(TopBar(), idleTail)},
-        {"start-up check running", kScale100, [](NativeApp& a) { a.startupWork.store(true); },
-         Then(TopBar(), {{A::ResetGameSettings, false}, {A::ClanPatch, false}, {A::LangRu, true}, {A::LangRu, false},
-                         {A::LangUk, false}, {A::LangEn, false}, {A::DebugLog, false}})},
-        {"UK", kScale100, [](NativeApp& a) { a.SetLanguage(L"UK"); },
-         Then(TopBar(), {{A::ResetGameSettings, false}, {A::ClanPatch, false}, {A::LangRu, false}, {A::LangUk, true},
-                         {A::LangUk, false}, {A::LangEn, false}, {A::DebugLog, false}, {A::SelfUpdate, false}})},
+        {"idle", kScale100, [] {}, idleAreas},
+        {"idle at 1.25", kScale125, [] {}, idleAreas},
+        {"busy with cancel", kScale100, [this] { SetBusy(false); }, busyAreas},
+        {"paused", kScale100, [this] { SetBusy(true); }, busyAreas},
+        {"busy at 1.25", kScale125, [this] { SetBusy(false); }, busyAreas},
+        {"start-up check running", kScale100, [this] { app->startupWork.store(true); }, startup},
+        {"UK", kScale100, [this] { app->SetLanguage(L"UK"); },
+         TopBarThen({{A::ResetGameSettings}, {A::ClanPatch}, {A::LangRu}, {A::LangUk, true}, {A::LangUk}, {A::LangEn},
+                     {A::DebugLog}, {A::SelfUpdate}})},
         {"EN with RU hovered", kScale100,
-         [](NativeApp& a) {
-             a.SetLanguage(L"EN");
-             a.hoveredAction = A::LangRu;
+         [this] {
+             app->SetLanguage(L"EN");
+             app->hoveredAction = A::LangRu;
          },
-         Then(TopBar(), {{A::ResetGameSettings, false}, {A::ClanPatch, false}, {A::LangRu, true}, {A::LangRu, false},
-                         {A::LangUk, false}, {A::LangEn, true}, {A::LangEn, false}, {A::DebugLog, false},
-                         {A::SelfUpdate, false}})},
+         TopBarThen({{A::ResetGameSettings}, {A::ClanPatch}, {A::LangRu, true}, {A::LangRu}, {A::LangUk},
+                     {A::LangEn, true}, {A::LangEn}, {A::DebugLog}, {A::SelfUpdate}})},
     };
     for (const Case& c : cases) {
         SetUp();
-        c.setup(*app);
+        c.setup();
         Draw(c.layout.width, c.layout.height);
         ExpectAreas(app->hitButtons, c.areas, c.layout, c.name);
     }
@@ -212,34 +191,28 @@ TEST_F(Drawing, HitTestTakesTheFirstAreaThatHoldsThePoint) {
 
 bool IsGold(std::uint32_t rgb) { return Red(rgb) > 0xD0 && Green(rgb) > 0x90 && Blue(rgb) < 0x80; }
 
-// The bar's gradient runs over the whole track, so a colour belongs to a position.
-std::uint32_t TrackGradientAt(float x) {
-    const float t = (x - 95) / 590;
-    auto channel = [t](int from, int to) { return static_cast<std::uint32_t>(from + (to - from) * t + 0.5f); };
-    return channel(0xE2, 0xFF) << 16 | channel(0xAC, 0xDD) << 8 | channel(0x3A, 0x68);
-}
-
 void ExpectNearColor(std::uint32_t actual, std::uint32_t expected, int tolerance, const std::string& where) {
-    EXPECT_NEAR(Red(actual), Red(expected), tolerance) << where;
-    EXPECT_NEAR(Green(actual), Green(expected), tolerance) << where;
-    EXPECT_NEAR(Blue(actual), Blue(expected), tolerance) << where;
+    for (auto channel : {Red, Green, Blue}) EXPECT_NEAR(channel(actual), channel(expected), tolerance) << where;
 }
 
+// The bar's gradient runs over the whole track, so a colour belongs to a position.
 TEST_F(Drawing, ProgressFillFollowsThePercent) {
+    const auto gradientAt = [](int x) {
+        const float t = (x - 95) / 590.0f;
+        auto channel = [t](int from, int to) { return static_cast<std::uint32_t>(from + (to - from) * t + 0.5f); };
+        return channel(0xE2, 0xFF) << 16 | channel(0xAC, 0xDD) << 8 | channel(0x3A, 0x68);
+    };
     const struct {
         double percent;
         int filledUpTo;  // last x that must be gold, or 0
-        int emptyFrom;   // first x that must show the track
+        int emptyFrom;   // first x that must show the track, or 0
     } cases[] = {{0, 0, 100}, {37, 300, 320}, {100, 675, 0}};
     for (const auto& c : cases) {
         app->ui.percent = c.percent;
         const auto frame = Draw(1196, 640);
         const std::string where = "percent " + std::to_string(c.percent);
         if (c.filledUpTo > 0) {
-            for (int x : {110, c.filledUpTo}) {
-                ExpectNearColor(frame->Pixel(x, 473), TrackGradientAt(static_cast<float>(x)), 6,
-                                where + " x " + std::to_string(x));
-            }
+            for (int x : {110, c.filledUpTo}) ExpectNearColor(frame->Pixel(x, 473), gradientAt(x), 6, where);
         }
         if (c.emptyFrom > 0) {
             for (int x : {c.emptyFrom, 675}) EXPECT_LT(Red(frame->Pixel(x, 473)), 0x50) << where << " x " << x;
@@ -254,28 +227,13 @@ TEST_F(Drawing, HoveredButtonWearsTheVeil) {
     EXPECT_TRUE(IsGold(plain));
     const double veil = 0x2A / 255.0;
     auto lifted = [veil](std::uint8_t c) { return static_cast<int>(c * (1 - veil) + 255 * veil + 0.5); };
-    EXPECT_NEAR(Red(hovered), lifted(Red(plain)), 3);
-    EXPECT_NEAR(Green(hovered), lifted(Green(plain)), 3);
-    EXPECT_NEAR(Blue(hovered), lifted(Blue(plain)), 3);
-}
-
-TEST_F(Drawing, LogoSitsAboveThePlayButton) {
-    // The logo's emblem is a gold diamond; its left point lies 10 of 240 pixels in.
-    const struct {
-        int width, height;
-        float left, top;
-    } cases[] = {{1196, 640, 228, 197.6f}, {1794, 960, 264, 306.4f}};
-    for (const auto& c : cases) {
-        const auto frame = Draw(c.width, c.height);
-        const int y = static_cast<int>(c.top + 18 * 1.3f);
-        EXPECT_TRUE(IsGold(frame->Pixel(static_cast<int>(c.left + 12 * 1.3f), y))) << c.width;
-        EXPECT_FALSE(IsGold(frame->Pixel(static_cast<int>(c.left - 4), y))) << c.width;
-    }
+    for (auto channel : {Red, Green, Blue}) EXPECT_NEAR(channel(hovered), lifted(channel(plain)), 3);
 }
 
 // Plain-coloured stand-ins make the image layer's geometry readable: a
 // background red on its left half and blue on its right, an all-green figure.
-TEST_F(Drawing, ImagesArePlacedByTheWindowSize) {
+// The embedded logo's gold diamond has its left point 10 of 240 pixels in.
+TEST_F(Drawing, ImagesAndLogoArePlacedByTheWindowSize) {
     app->backgroundBitmap = std::make_unique<Gdiplus::Bitmap>(1920, 500, PixelFormat32bppARGB);
     {
         Gdiplus::Graphics graphics(app->backgroundBitmap.get());
@@ -284,28 +242,27 @@ TEST_F(Drawing, ImagesArePlacedByTheWindowSize) {
         graphics.FillRectangle(&blue, 960, 0, 960, 500);
     }
     app->characterBitmap = std::make_unique<Gdiplus::Bitmap>(1536, 1536, PixelFormat32bppARGB);
-    {
-        Gdiplus::Graphics graphics(app->characterBitmap.get());
-        graphics.Clear(Gdiplus::Color(0xFF00FF00));
-    }
+    Gdiplus::Graphics(app->characterBitmap.get()).Clear(Gdiplus::Color(0xFF00FF00));
     const struct {
         int width, height;
         int backgroundSplit;  // the background's middle: -630.8 + 1228.8, -946.2 + 1843.2
         int characterLeft, characterTop;
-    } cases[] = {{1196, 640, 598, 531, 46}, {1794, 960, 897, 797, 69}};
+        float logoLeft, logoTop;
+    } cases[] = {{1196, 640, 598, 531, 46, 228, 197.6f}, {1794, 960, 897, 797, 69, 264, 306.4f}};
     for (const auto& c : cases) {
         const auto frame = Draw(c.width, c.height);
-        const std::string where = std::to_string(c.width);
+        SCOPED_TRACE(c.width);
         const std::uint32_t leftOfSplit = frame->Pixel(c.backgroundSplit - 3, 20);
         const std::uint32_t rightOfSplit = frame->Pixel(c.backgroundSplit + 3, 20);
-        EXPECT_GT(Red(leftOfSplit), 150) << where;
-        EXPECT_LT(Blue(leftOfSplit), 60) << where;
-        EXPECT_GT(Blue(rightOfSplit), 150) << where;
-        EXPECT_LT(Red(rightOfSplit), 60) << where;
+        EXPECT_TRUE(Red(leftOfSplit) > 150 && Blue(leftOfSplit) < 60);
+        EXPECT_TRUE(Blue(rightOfSplit) > 150 && Red(rightOfSplit) < 60);
         const int y = c.characterTop + 40;
-        EXPECT_EQ(frame->Pixel(c.characterLeft + 3, y), 0x00FF00u) << where;
-        EXPECT_NE(Green(frame->Pixel(c.characterLeft - 3, y)), 0xFF) << where;
-        EXPECT_NE(Green(frame->Pixel(c.width - 250, c.characterTop - 3)), 0xFF) << where;
+        EXPECT_EQ(frame->Pixel(c.characterLeft + 3, y), 0x00FF00u);
+        EXPECT_NE(Green(frame->Pixel(c.characterLeft - 3, y)), 0xFF);
+        EXPECT_NE(Green(frame->Pixel(c.width - 250, c.characterTop - 3)), 0xFF);
+        const int logoY = static_cast<int>(c.logoTop + 18 * 1.3f);
+        EXPECT_TRUE(IsGold(frame->Pixel(static_cast<int>(c.logoLeft + 12 * 1.3f), logoY)));
+        EXPECT_FALSE(IsGold(frame->Pixel(static_cast<int>(c.logoLeft - 4), logoY)));
     }
 }
 
@@ -325,11 +282,7 @@ TEST_F(Drawing, GoldenFramesAreSaved) {
             const std::wstring file = directory + L"\\frame-" + (busy ? L"busy-" : L"idle-") + language + L".png";
             EXPECT_TRUE(frame->SavePng(file));
             // Labels are drawn: the white percentage text lies inside its rectangle.
-            int white = 0;
-            for (int y = 437; y < 464; ++y) {
-                for (int x = 616; x < 684; ++x) white += frame->Pixel(x, y) == 0xFFFFFFu;
-            }
-            EXPECT_GT(white, 10);
+            EXPECT_GT(frame->Count(616, 437, 684, 464, [](std::uint32_t rgb) { return rgb == 0xFFFFFFu; }), 10);
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,8 +12,11 @@ namespace updater {
 // GDI+ for the life of a test suite.
 class GdiplusSession {
 public:
-    GdiplusSession();
-    ~GdiplusSession();
+    GdiplusSession() {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    }
+    ~GdiplusSession() { Gdiplus::GdiplusShutdown(token); }
     GdiplusSession(const GdiplusSession&) = delete;
     GdiplusSession& operator=(const GdiplusSession&) = delete;
 
@@ -29,6 +33,8 @@ public:
     HDC dc() const { return memory.get(); }
     // The pixel as 0xRRGGBB.
     std::uint32_t Pixel(int x, int y) const;
+    // How many pixels of the rectangle [left, right) x [top, bottom) match.
+    int Count(int left, int top, int right, int bottom, const std::function<bool(std::uint32_t)>& match) const;
     // Writes the picture as a PNG file; false when GDI+ cannot.
     bool SavePng(const std::wstring& path) const;
 
@@ -41,8 +47,8 @@ private:
     std::unique_ptr<SelectedObject> selection;
 };
 
-std::uint8_t Red(std::uint32_t rgb);
-std::uint8_t Green(std::uint32_t rgb);
-std::uint8_t Blue(std::uint32_t rgb);
+inline std::uint8_t Red(std::uint32_t rgb) { return static_cast<std::uint8_t>(rgb >> 16); }
+inline std::uint8_t Green(std::uint32_t rgb) { return static_cast<std::uint8_t>(rgb >> 8); }
+inline std::uint8_t Blue(std::uint32_t rgb) { return static_cast<std::uint8_t>(rgb); }
 
 }  // namespace updater
