@@ -23,9 +23,8 @@ from types import SimpleNamespace
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
-import launcher_driver as driver  # noqa: E402
 import update_site  # noqa: E402
-from window_harness import VirtualDisplay, WinePrefix  # noqa: E402
+from window_harness import Launcher, VirtualDisplay, WinePrefix, settings_for  # noqa: E402
 
 # The demo client: relative path -> size. The game is a small program that
 # records where it was started.
@@ -84,10 +83,9 @@ def run_headless(launcher, shots):
     """Clicks Update for the player and takes the screenshots."""
     launcher.start().wait_ready()
     launcher.image(shots / "1-before.png")
-    start = len(launcher.ui())
-    launcher.click("Update")
+    start = launcher.update()
     launcher.wait_status("Скачивание", after=start)
-    launcher.wait_for_log("SetProgressUi status=", debug=True)
+    launcher.wait_log("SetProgressUi status=", debug=True)
     time.sleep(1)
     launcher.image(shots / "2-during.png")
     status, detail, _ = launcher.wait_final(start, timeout=300)
@@ -123,8 +121,8 @@ def main():
     try:
         print("Preparing the Wine prefix %s ..." % prefix.path, flush=True)
         prefix.prepared(96, (build / "tests" / "trust_test_ca.exe", server / "ca.der"))
-        launcher = driver.Player(build / "test-launcher" / "TavrineUpdater.exe", demo / "launcher", prefix,
-                                 driver.settings_for(demo / "client"), plain_images=False)
+        launcher = Launcher(build / "test-launcher" / "TavrineUpdater.exe", demo / "launcher", prefix,
+                            settings_for(demo / "client"), plain_images=False)
         before = snapshot(demo / "client")
         if isinstance(display, SimpleNamespace):
             print("The launcher is open: click Update, then close it when done.", flush=True)
