@@ -113,7 +113,9 @@ std::wstring NormalizeRelativePath(const std::wstring& prefix, const std::wstrin
         if (piece.empty() || piece == L".") {
             continue;
         }
-        if (piece == L".." || piece.find(L':') != std::wstring::npos) {
+        // Windows strips a piece's trailing dots, so "a.txt." and "system." would
+        // name the same file as another entry, and "..." the folder itself.
+        if (piece.back() == L'.' || piece.find(L':') != std::wstring::npos) {
             return {};
         }
         kept.push_back(piece);

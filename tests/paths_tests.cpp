@@ -52,11 +52,15 @@ TEST(NormalizeRelativePath, CleansSeparatorsPrefixesAndDots) {
     EXPECT_EQ(NormalizeRelativePath(L"", L" a / . / b "), L"a/b");
     EXPECT_EQ(NormalizeRelativePath(L"", L"a//b"), L"a/b");
     EXPECT_EQ(NormalizeRelativePath(L"", L"\\\\server\\share\\x"), L"server/share/x");
-    EXPECT_EQ(NormalizeRelativePath(L"", L"Sys/.../x*.TXT"), L"Sys/.../x*.TXT");
+    EXPECT_EQ(NormalizeRelativePath(L"", L"Sys/x*.TXT"), L"Sys/x*.TXT");
+    EXPECT_EQ(NormalizeRelativePath(L"", L"./a.txt"), L"a.txt");
+    EXPECT_EQ(NormalizeRelativePath(L".", L".\\textures\\a.utx"), L"textures/a.utx");
+    EXPECT_EQ(NormalizeRelativePath(L"", L"a.b/.c"), L"a.b/.c");
 }
 
 TEST(NormalizeRelativePath, RejectsClimbingDrivesStreamsAndEmptiness) {
-    for (const wchar_t* path : {L"a/../b", L"a/ .. /b", L"C:\\x", L"file.txt:stream", L"", L"./.", L"..", L"/"}) {
+    for (const wchar_t* path : {L"a/../b", L"a/ .. /b", L"C:\\x", L"file.txt:stream", L"", L"./.", L"..", L"/",
+                              L"a.txt.", L"system./l2.ini", L"system/l2.ini .", L"...", L"Sys/.../x"}) {
         EXPECT_EQ(NormalizeRelativePath(L"", path), L"") << path;
     }
     EXPECT_EQ(NormalizeRelativePath(L" ", L""), L"");
