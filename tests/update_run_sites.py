@@ -22,9 +22,9 @@ def make_client(folder, files):
         (folder / relative).write_bytes(data)
 
 
-def publish(sites, clients, name, files, faults=None, members=None):
+def publish(sites, clients, name, files, faults=None, members=None, sizes=None):
     make_client(clients / name, files)
-    update_site.publish(clients / name, sites / name)
+    update_site.publish(clients / name, sites / name, sizes=sizes)
     for relative, parameters in (faults or {}).items():
         (sites / name / (CLIENT_BASE + relative + ".zip.fault")).write_text(parameters)
     for relative, data in (members or {}).items():
@@ -49,6 +49,8 @@ def main():
         publish(sites, clients, name, {"slow.bin": os.urandom(1 << 20)},
                 faults={"slow.bin": "mode=trickle&step=16384&delay=40"})
     publish(sites, clients, "run-big-check", {"big.bin": bytes(96 << 20)})
+    publish(sites, clients, "run-huge", {"huge/a": b"a", "huge/b": b"b"},
+            sizes={"huge/a": 2 ** 63 - 1, "huge/b": 2 ** 63 - 1})
     # Every file of the crash test changes between its old and its new client.
     crash_old = {"files/%03d.bin" % index: os.urandom(30000 + 997 * index) for index in range(120)}
     make_client(clients / "crash-old", crash_old)

@@ -269,6 +269,13 @@ TEST(UpdateRun, EachEndingShowsItsFinalStatus) {
          ready, L"Обновление завершено"},
         {L"run-partial", false, patchFails, [](SiteRun& run) { EXPECT_TRUE(run.IsNew(L"good.bin")); }, withErrors,
          texts.T(L"FailedFiles") + L": 1, " + failedManifests + L"1"},
+        // Two sizes of LLONG_MAX: the sums stop there instead of turning negative.
+        {L"run-huge", false, nullptr,
+         [](SiteRun& run) {
+             EXPECT_TRUE(run.Logged(L"entries=2, totalWeight=9223372036854775807", true));
+             EXPECT_TRUE(run.Logged(L"Downloads ready count=2, bytesToDownload=9223372036854775807", true));
+         },
+         withErrors, texts.T(L"FailedFiles") + L": 2"},
         // A reset must never delete the updater's own folder.
         {L"run-basic", true,
          [](SiteRun& run) { run.app.appDir = run.Client(L"System\\updater"); run.Put(L"system/keep", "k"); },

@@ -44,15 +44,16 @@ def write_zip(path, member, data):
         archive.writestr(member, data)
 
 
-def publish_source(client, folder, paths):
-    """Writes the source's file archives and manifests; returns the zipped manifest."""
+def publish_source(client, folder, paths, sizes):
+    """Writes the source's file archives and manifests; returns the zipped manifest.
+    sizes maps a relative path to the size its manifest entry gives instead of its own."""
     models = []
     for relative in paths:
         data, name = (client / relative).read_bytes(), pathlib.PurePosixPath(relative)
         write_zip(folder / (relative + ".zip"), name.name, data)
         folder_text = "" if str(name.parent) == "." else str(name.parent)
         models.append("  <FileModel>%s</FileModel>\n" % elements(
-            [("Name", name.name), ("Path", folder_text), ("Size", str(len(data))),
+            [("Name", name.name), ("Path", folder_text), ("Size", str(sizes.get(relative, len(data)))),
              ("Hash", "%08x" % zlib.crc32(data))], ""))
     manifest = BOM + ("<UpdateInfo>\n%s</UpdateInfo>\n" % "".join(models)).encode("utf-8")
     write_zip(folder / "UpdateInfo.xml.zip", "UpdateInfo.xml", manifest)
@@ -61,11 +62,12 @@ def publish_source(client, folder, paths):
 
 
 def publish(client, site, files=None, root="https://localhost:47443/", launcher=None, launcher_version="",
-            settings=()):
+            settings=(), sizes=None):
     """Writes the site for the client folder. files maps a source to its relative
     paths ("/"-separated, below client); a source it lacks gets an empty manifest,
     and client gets every file when files is None. settings are (tag, text) pairs
-    written into the configuration last, replacing a tag written before."""
+    written into the configuration last, replacing a tag written before; sizes
+    maps a relative path to the size its manifest entry gives instead of its own."""
     client, site = pathlib.Path(client), pathlib.Path(site)
     if files is None:
         files = {"client": sorted(p.relative_to(client).as_posix() for p in client.rglob("*") if p.is_file())}
@@ -74,7 +76,7 @@ def publish(client, site, files=None, root="https://localhost:47443/", launcher=
     config = {"GeneratedAtUtc": now.strftime("%Y-%m-%d %H:%M:%S")}
     for source in SOURCES:
         base = "tavrine/updater/%s/" % source
-        archive = publish_source(client, site / base, files.get(source, []))
+        archive = publish_source(client, site / base, files.get(source, []), sizes or {})
         config[BASE_TAGS[source]] = root + base
         config[ARCHIVE_TAGS[source] + "Sha256"] = hashlib.sha256(archive).hexdigest()
         config[ARCHIVE_TAGS[source] + "Size"] = str(len(archive))

@@ -30,7 +30,7 @@ void ReportCheckProgress(NativeApp& app, double percent) {
 void Queue(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phase, const UpdateFileEntry& entry) {
     std::lock_guard<std::mutex> lock(phase.downloadsMutex);
     plan.downloads.push_back(entry);
-    plan.bytesToDownload += std::max(entry.size, 0LL);
+    plan.bytesToDownload = SaturatingAdd(plan.bytesToDownload, std::max(entry.size, 0LL));
     phase.needDownloadCount.fetch_add(1);
     app.logger.Debug(L"Check worker id=" + std::to_wstring(id) + L" queued download relativePath=" +
                      entry.relativePath + L", bytesToDownload=" + std::to_wstring(plan.bytesToDownload));
@@ -71,7 +71,7 @@ bool NativeApp::NeedsUpdate(const UpdateFileEntry& entry, std::atomic<long long>
     // the worker adds the file's own weight once the check returns.
     const auto onCheckHashProgress = [this, &checkedWeight, totalWeight](long long processed, long long total) {
         if (total > 0) {
-            ReportCheckProgress(*this, CheckPercent(checkedWeight.load() + processed, totalWeight));
+            ReportCheckProgress(*this, CheckPercent(SaturatingAdd(checkedWeight.load(), processed), totalWeight));
         }
     };
     const std::wstring actualHash =
@@ -105,7 +105,7 @@ void CheckWorker(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phas
                                WideFromUtf8(error.what()));
             }
             const long long weight = CheckWeight(entry);
-            const long long done = phase.checkedWeight.fetch_add(weight) + weight;
+            const long long done = SaturatingAdd(phase.checkedWeight, weight);
             if (needed) {
                 Queue(app, id, plan, phase, entry);
             }
@@ -120,7 +120,7 @@ void CheckWorker(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phas
 void RunCheckPhase(NativeApp& app, UpdatePlan& plan) {
     long long totalWeight = 0;
     for (const UpdateFileEntry& entry : plan.entries) {
-        totalWeight += CheckWeight(entry);
+        totalWeight = SaturatingAdd(totalWeight, CheckWeight(entry));
     }
     app.logger.Debug(L"Update plan ready entries=" + std::to_wstring(plan.entries.size()) + L", totalWeight=" +
                      std::to_wstring(totalWeight));
