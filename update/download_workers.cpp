@@ -33,7 +33,7 @@ long long RaiseEntryBytes(std::vector<long long>& perEntryBytes, std::atomic<lon
     std::lock_guard<std::mutex> lock(progressMutex);
     long long& counted = perEntryBytes[index];
     if (counted < value) {
-        downloadedBytes.fetch_add(value - counted);
+        downloadedBytes.store(SaturatingAdd(downloadedBytes.load(), value - counted));
         counted = value;
     }
     return downloadedBytes.load();
