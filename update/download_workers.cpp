@@ -80,12 +80,23 @@ bool CopyWrittenThrough(const std::wstring& from, const std::wstring& to) {
     }
 }
 
+// Pushes the file's data to the disk, so that a rename that survives a power
+// cut never points at blocks that were still only in the cache.
+bool FlushToDisk(const std::wstring& path) {
+    const FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get()) != FALSE;
+}
+
 }  // namespace
 
 void ReplaceFile(const std::wstring& verifiedPath, const std::wstring& destinationPath) {
     // Windows refuses to replace a read-only file, Wine does not: refuse it here on both.
     const DWORD attributes = GetFileAttributesW(destinationPath.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        throw std::runtime_error("Could not replace file");
+    }
+    if (!FlushToDisk(verifiedPath)) {
         throw std::runtime_error("Could not replace file");
     }
     if (MoveFileExW(verifiedPath.c_str(), destinationPath.c_str(), kReplaceFlags)) {

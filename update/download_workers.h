@@ -50,9 +50,10 @@ struct DownloadOutcome {
 // error after the join.
 DownloadOutcome RunDownloadPhase(NativeApp& app, const UpdatePlan& plan, const std::wstring& tempRoot);
 
-// Puts the verified file in place of the destination in one replacing move,
-// so that the destination is always either the old or the new file. A source
-// on another volume is first copied, written through, beside the destination.
+// Flushes the verified file's data to the disk, then puts the file in place of
+// the destination in one replacing move, so that the destination is always
+// either the old or the new file. A source on another volume is first copied,
+// written through, beside the destination.
 // Throws "Could not replace file"; the old file then stays as it was.
 void ReplaceFile(const std::wstring& verifiedPath, const std::wstring& destinationPath);
 
