@@ -12,8 +12,10 @@ cached in BUILD/update-benchmark between runs.
   3. peak resident size (VmHWM) of the driver during the large update against the
      driver running an update with an empty plan.
 
-Usage: update_run_benchmark.py [BUILD] [--sets large,small] [--scale 1.0]
-  --scale shrinks both data sets (0.25: 256 MiB in 500 files, 5,000 small files).
+Usage: update_run_benchmark.py [BUILD] [--sets large,small] [--scale 1.0] [--driver EXE]
+  --scale shrinks both data sets (0.25: 256 MiB in 500 files, 5,000 small files);
+  --driver runs another build of the console driver (an earlier version, say) in
+  place of BUILD's, against the same data and server.
 """
 import argparse
 import os
@@ -54,8 +56,8 @@ def files_of(folder):
 
 
 class Bench:
-    def __init__(self, build, work):
-        self.build, self.work = build, work
+    def __init__(self, build, work, driver_exe):
+        self.build, self.work, self.driver_exe = build, work, driver_exe
         cache = (build / "CMakeCache.txt").read_text()
         self.ports = {k: re.search(r"HTTP_TEST_PORT_%s:STRING=(\d+)" % k, cache).group(1)
                       for k in ("A", "B", "PLAIN", "UNTRUSTED")}
@@ -85,7 +87,7 @@ class Bench:
         """The driver's output fields, with the peak resident size of its Wine process
         (wine-run.sh and wine exec each other, so the pid is that process)."""
         app = self.work / "app"
-        process = subprocess.Popen([self.wine_run, str(self.prefix), str(self.build / "tests" / "update_driver.exe"),
+        process = subprocess.Popen([self.wine_run, str(self.prefix), str(self.driver_exe),
                                     "--client", wine_path(client), "--app", wine_path(app), "--site", site, *extra],
                                    stdout=subprocess.PIPE, text=True)
         peak = 0
@@ -174,13 +176,15 @@ def main():
     parser.add_argument("build", nargs="?", default=str(REPO / "build"))
     parser.add_argument("--sets", default="large,small")
     parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--driver")
     args = parser.parse_args()
     build = pathlib.Path(args.build).resolve()
+    driver_exe = pathlib.Path(args.driver).resolve() if args.driver else build / "tests" / "update_driver.exe"
     subprocess.run(["cmake", "--build", str(build), "--target", "update_driver", "trust_test_ca"], check=True,
                    stdout=subprocess.DEVNULL)
     work = build / "update-benchmark"
     (work / "sites").mkdir(parents=True, exist_ok=True)
-    bench = Bench(build, work)
+    bench = Bench(build, work, driver_exe)
     empty = work / "client-empty"
     empty.mkdir(exist_ok=True)
     update_site.publish(empty, work / "sites" / "bench-empty", files={}, root=bench.root)
