@@ -136,18 +136,22 @@ void NativeApp::RunUpdate() {
         return;
     }
     if (cancelUpdate.load()) return;
-    const bool nowPaused = !paused.load();
-    paused.exchange(nowPaused);
+    bool nowPaused = false;
+    {
+        // A run that has already shown itself as ended (busy cleared, slot
+        // not yet freed) is not paused: the idle window would show "Пауза".
+        std::lock_guard<std::mutex> lock(uiMutex);
+        if (!ui.busy) return;
+        nowPaused = !paused.load();
+        paused.exchange(nowPaused);
+        ui.paused = nowPaused;
+        ui.status = nowPaused ? L"Пауза" : L"Скачивание";
+        if (nowPaused) ui.speed.clear();
+    }
     logger.Debug(std::wstring(L"RunUpdate toggled pause; paused=") + BoolText(nowPaused));
     if (nowPaused) {
         logger.Debug(L"RunUpdate pause requested; active WinHTTP calls will stop at the next pause checkpoint or "
                      L"request timeout.");
-    }
-    {
-        std::lock_guard<std::mutex> lock(uiMutex);
-        ui.paused = nowPaused;
-        ui.status = nowPaused ? L"Пауза" : L"Скачивание";
-        if (nowPaused) ui.speed.clear();
     }
     if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
 }

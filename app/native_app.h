@@ -214,6 +214,8 @@ public:
     bool debugLog = false;
     ServerConfig serverConfig;
     UiState ui;
+    // A cancel of the current run is shown: its progress and speed reports change nothing (uiMutex).
+    bool cancelShown = false;
     std::mutex uiMutex;
     std::mutex configMutex;
     std::vector<HitButton> hitButtons;

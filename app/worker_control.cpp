@@ -10,9 +10,11 @@ void NativeApp::CancelCurrentUpdate() {
     {
         // Only a running update shows the canceling status: a button-up on
         // the Cancel area of a frame painted before the run ended must not
-        // cover the final status.
+        // cover the final status. Once shown, the run's remaining progress
+        // reports leave it standing until the run's final status.
         std::lock_guard<std::mutex> lock(uiMutex);
         if (!ui.busy) return;
+        cancelShown = true;
         ui.status = L"Отмена обновления...";
         ui.detail.clear();
         ui.speed.clear();

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,6 +99,44 @@ TEST_F(ActionsTest, UpdateDuringARunTogglesPauseUnlessCanceling) {
     EXPECT_FALSE(app.paused.load());
     EXPECT_EQ(app.ui.status, L"Отмена обновления...");
     EXPECT_TRUE(Settings().empty());
+
+    // The run has shown its end but not yet freed its slot: nothing to pause.
+    app.cancelUpdate.store(false);
+    app.ui = kDownloading;
+    app.ui.busy = false;
+    Click(ButtonAction::Update);
+    EXPECT_FALSE(app.paused.load() || app.ui.paused);
+    EXPECT_EQ(app.ui.status, L"Скачивание");
+}
+
+// Once the canceling status of a running run is shown, the run's remaining
+// progress and speed reports leave it standing; its final status ends it and
+// the next run reports again. A cancel while nothing is busy holds nothing.
+TEST_F(ActionsTest, AShownCancelHoldsAgainstTheRunsProgress) {
+    const auto shown = [&] {
+        return app.ui.status + L"|" + app.ui.detail + L"|" + app.ui.speed + L"|" +
+               std::to_wstring(static_cast<int>(app.ui.percent));
+    };
+    const std::wstring canceling = L"Отмена обновления...|||0";
+    const std::wstring nextRun = L"Проверка файлов|b.bin|Скорость: 2 MB/s|10";
+    const std::pair<std::function<void()>, std::wstring> steps[] = {
+        {[&] { Click(ButtonAction::Cancel); }, canceling},
+        {[&] { app.SetProgressUi(L"Проверка файлов", L"a.bin", 55); }, canceling},
+        {[&] { app.SetSpeed(L"Скорость: 1 MB/s"); }, canceling},
+        {[&] { app.ClearInteractiveBusy(); }, canceling},
+        {[&] { app.SetUi(L"Обновление отменено", L"", 0); }, L"Обновление отменено|||0"},
+        {[&] { app.SetBusy(true); app.SetProgressUi(L"Проверка файлов", L"b.bin", 10); },
+         L"Проверка файлов|b.bin||10"},
+        {[&] { app.SetSpeed(L"Скорость: 2 MB/s"); }, nextRun},
+        {[&] { app.SetBusy(false); Click(ButtonAction::Cancel); }, nextRun},
+        {[&] { app.SetProgressUi(L"", L"c.bin", 20); }, L"Проверка файлов|c.bin|Скорость: 2 MB/s|20"},
+    };
+    app.workerRunning.store(true);
+    app.ui = kDownloading;
+    for (const auto& [step, expected] : steps) {
+        step();
+        EXPECT_EQ(shown(), expected);
+    }
 }
 
 // Options and languages are saved at once; a run locks the options but not

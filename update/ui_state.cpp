@@ -32,6 +32,7 @@ void NativeApp::SetProgressUi(std::wstring status, std::wstring detail, double p
     logger.Debug(ProgressLine(L"SetProgressUi", status, detail, percent));
     {
         std::lock_guard<std::mutex> lock(uiMutex);
+        if (cancelShown) return;
         if (!status.empty()) ui.status = std::move(status);
         ui.detail = std::move(detail);
         ui.percent = std::max(ui.percent, std::clamp(percent, 0.0, 100.0));
@@ -46,6 +47,8 @@ void NativeApp::SetBusy(bool busy) {
         ui.busy = busy;
         ui.cancelVisible = busy;
         ui.paused = paused.load();
+        // A new run or self-update reports its progress again.
+        if (busy) cancelShown = false;
     }
     if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
 }
@@ -54,6 +57,7 @@ void NativeApp::SetSpeed(std::wstring text) {
     logger.Debug(L"SetSpeed value=" + text);
     {
         std::lock_guard<std::mutex> lock(uiMutex);
+        if (cancelShown) return;
         ui.speed = std::move(text);
     }
     if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
