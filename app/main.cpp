@@ -2,7 +2,6 @@
 
 #include "app/launch_options.h"
 #include "app/native_app.h"
-#include "foundation/text.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const updater::LaunchOptions options = updater::ParseLaunchOptions(GetCommandLineW());
@@ -10,7 +9,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     try {
         return app.Run(instance, options);
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, updater::WideFromUtf8(error.what()).c_str(), L"TavrineUpdater", MB_ICONERROR);
-        return 1;
+        return updater::ShowRunError(error);
     }
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -31,6 +32,10 @@ struct LaunchOptions {
     std::wstring commandLine;
     std::vector<std::wstring> arguments;
 };
+
+// What the entry point does with an exception that left Run: shows its
+// message in an error box with no owner and returns the exit code 1.
+int ShowRunError(const std::exception& error);
 
 // The progress state the window draws; a paint draws a copy taken under uiMutex.
 struct UiState {

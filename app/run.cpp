@@ -69,6 +69,16 @@ void NativeApp::EndRunSession() {
     }
 }
 
+int ShowRunError(const std::exception& error) {
+    // When the window existed, its WM_DESTROY has posted the quit message; the
+    // box's own message loop would end on it at once and show nothing.
+    MSG quit{};
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    MessageBoxW(nullptr, WideFromUtf8(error.what()).c_str(), L"TavrineUpdater", MB_ICONERROR);
+    return 1;
+}
+
 bool NativeApp::SavedDebugFlag() const {
     const std::string bytes = ReadBinaryFile(SettingsPath());
     return !bytes.empty() && JsonBoolValue(WideFromUtf8(bytes), L"DebugLog", false);
