@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/gdiplus_headers.h"
+#include <objbase.h>
 #include "foundation/handles.h"
 
 namespace updater {
@@ -89,6 +90,23 @@ public:
 private:
     HDC dc;
     HGDIOBJ previous;
+};
+
+// The calling thread's single-threaded COM apartment: ShellExecuteW may hand
+// its work to handlers that are COM objects. Uninitialised once, and only when
+// the initialisation succeeded (S_FALSE, for an apartment already there, too).
+class ComApartment {
+public:
+    ComApartment() noexcept
+        : initialized(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (initialized) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool initialized;
 };
 
 }  // namespace updater

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "app/gdi_handles.h"
 #include "app/native_app.h"
 #include "foundation/files.h"
 #include "foundation/paths.h"
@@ -176,6 +177,8 @@ int NativeApp::Run(HINSTANCE moduleInstance, const LaunchOptions& options) {
         logger.Log(L"GDI+ startup failed.");
         return 1;
     }
+    // Declared before the session, so the apartment outlives the window and GDI+.
+    ComApartment apartment;
     RunSession session(*this);
     logger.Debug(L"GDI+ startup completed.");
     INITCOMMONCONTROLSEX controls{8, ICC_STANDARD_CLASSES};

@@ -1,4 +1,6 @@
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -68,6 +70,32 @@ TEST(GdiOwners, WindowPaintEndsAndTheBackBufferFollowsTheClientSize) {
         EXPECT_EQ(app.layerCacheWidth, 500);
     }
     DestroyWindow(window);
+}
+
+// The calling thread's apartment: "single", "multi" or "none".
+std::string Apartment() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)) || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) return "none";
+    return type == APTTYPE_MTA ? "multi" : "single";
+}
+
+// The owner gives back exactly its own initialisation: a nested one (S_FALSE)
+// too, a refused one (the thread is multi-threaded already) never.
+TEST(GdiOwners, ComApartmentIsSingleThreadedAndBalanced) {
+    std::thread([] {
+        {
+            ComApartment outer;
+            EXPECT_EQ(Apartment(), "single");
+            { ComApartment nested; }
+            EXPECT_EQ(Apartment(), "single");
+        }
+        EXPECT_EQ(Apartment(), "none");
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        { ComApartment refused; }
+        EXPECT_EQ(Apartment(), "multi");
+        CoUninitialize();
+    }).join();
 }
 
 }  // namespace
