@@ -5,6 +5,7 @@
 #include "app/native_app.h"
 #include "foundation/files.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "tests/frame_capture.h"
 #include "tests/test_support.h"
 
@@ -114,10 +115,22 @@ TEST_F(ImageAssets, UnreadableFilesFallBackOrLeaveTheImageAsItWas) {
                                    {L"good-b.jpg", DecodableImage()}});
     const auto assets = app.GetImageAssets(L"br", {200});
     ASSERT_EQ(assets.size(), 3u);
-    // Starting from good-a, the first pick is broken or good-b; broken must fall back.
-    ImageAsset current = assets[1];
+    // Starting from good-a, the first pick is broken or good-b, by the clock:
+    // the call is made at a tick that picks broken, and made again when the
+    // tick moved on in between, so that broken is tried first and falls back.
+    const std::string brokenFirst = "ApplyRandomAsset attempt=1, candidate=" + Utf8FromWide(assets[0].key) + "\r\n";
+    ImageAsset current;
     std::unique_ptr<Gdiplus::Bitmap> bitmap;
-    app.ApplyRandomAsset(assets, current, bitmap);
+    for (int round = 0; round < 100 && Count(DebugLog(), brokenFirst) == 0; ++round) {
+        current = assets[1];
+        bitmap.reset();
+        if (NativeApp::PickImageAssetAt(assets, current, GetTickCount()).key != assets[0].key) {
+            Sleep(1);
+            continue;
+        }
+        app.ApplyRandomAsset(assets, current, bitmap);
+    }
+    ASSERT_EQ(Count(DebugLog(), brokenFirst), 1u);
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->GetWidth(), 240u);
     EXPECT_NE(current.key, assets[0].key);
