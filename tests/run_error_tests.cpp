@@ -24,7 +24,7 @@ TEST(RunError, TheBoxStaysUntilClosedThoughTheQuitMessageWasPosted) {
     });
     PostQuitMessage(0);
     EXPECT_EQ(ShowRunError(std::runtime_error(Utf8FromWide(text))), 1);
-    EXPECT_EQ(closedShowingText, 1) << "-1: the box was gone before anyone closed it";
+    EXPECT_EQ(closedShowingText, 1) << "0: not shown with the message; -1: gone before anyone closed it";
     closer.join();
     MSG left;
     while (PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) {
