@@ -3,8 +3,9 @@
 #include <utility>
 
 #include "app/gdiplus_headers.h"
-#include <objbase.h>
 #include "foundation/handles.h"
+
+#include <objbase.h>
 
 namespace updater {
 
