@@ -102,12 +102,14 @@ size_t Track(HttpClient& client, const std::shared_ptr<HttpClient::RequestHandle
     return active.size();
 }
 
-void ApplyOptions(const HttpClient& client, HINTERNET request, bool secure,
+// Each call takes the handle anew: an abort may take it at any moment.
+void ApplyOptions(const HttpClient& client, const HttpClient::TrackedRequest& request, bool secure,
                   const HttpClient::RequestOptions& options) {
     const bool labelled = !options.label.empty();
     if (options.readTimeoutMs != 0) {
-        WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, options.readTimeoutMs);
-        SetReceiveResponseTimeout(request, options.readTimeoutMs);
+        WinHttpSetTimeouts(request.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                           options.readTimeoutMs);
+        SetReceiveResponseTimeout(request.get(), options.readTimeoutMs);
         client.DebugLog(LogLine(L"request timeouts ")
                             .Add(L"resolve/connect/send/read",
                                  L"30000/30000/30000/" + std::to_wstring(options.readTimeoutMs) + L" ms")
@@ -115,39 +117,44 @@ void ApplyOptions(const HttpClient& client, HINTERNET request, bool secure,
     }
     if (secure) {
         DWORD protocols = kTlsProtocols;
-        WinHttpSetOption(request, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
         client.DebugLog(L"TLS protocols option set");
     }
     if (options.noCache) {
         WinHttpAddRequestHeaders(
-            request, L"Cache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\n",
+            request.get(), L"Cache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\n",
             static_cast<DWORD>(-1), kAddOrReplace);
         client.DebugLog(L"no-cache headers added");
     } else {
         client.DebugLog(LogLine(L"no-cache headers skipped").AddIf(labelled, L"label", options.label));
     }
     if (options.connectionClose) {
-        WinHttpAddRequestHeaders(request, L"Connection: close\r\n", static_cast<DWORD>(-1), kAddOrReplace);
+        WinHttpAddRequestHeaders(request.get(), L"Connection: close\r\n", static_cast<DWORD>(-1), kAddOrReplace);
         client.DebugLog(LogLine(L"connection close header added").AddIf(labelled, L"label", options.label));
     }
 }
 
 // Sends the request and waits for the head; the status code, or a failure.
-DWORD SendAndReceiveHead(const HttpClient& client, HINTERNET request, const std::atomic<bool>& cancel) {
-    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+DWORD SendAndReceiveHead(const HttpClient& client, const HttpClient::TrackedRequest& request,
+                         const std::atomic<bool>& cancel) {
+    if (!CallOnRequest(request, [](HINTERNET handle) {
+            return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+        })) {
         const DWORD error = GetLastError();
         FailRequestCall(client, error, L"WinHttpSendRequest", &cancel, "HTTP request failed");
     }
     client.DebugLog(L"request sent");
-    if (!WinHttpReceiveResponse(request, nullptr)) {
+    if (!CallOnRequest(request, [](HINTERNET handle) { return WinHttpReceiveResponse(handle, nullptr); })) {
         const DWORD error = GetLastError();
         FailRequestCall(client, error, L"WinHttpReceiveResponse", &cancel, "HTTP request failed");
     }
     client.DebugLog(L"response received");
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
+    if (!CallOnRequest(request, [&](HINTERNET handle) {
+            return WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+        })) {
         const DWORD error = GetLastError();
         FailRequestCall(client, error, L"WinHttpQueryHeaders status", &cancel, "HTTP status 0");
     }
@@ -155,8 +162,9 @@ DWORD SendAndReceiveHead(const HttpClient& client, HINTERNET request, const std:
     return status;
 }
 
-void LogResponseHeaders(const HttpClient& client, HINTERNET request) {
-    client.DebugLog(L"response headers raw=" + HttpClient::QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF));
+void LogResponseHeaders(const HttpClient& client, const HttpClient::TrackedRequest& request) {
+    client.DebugLog(L"response headers raw=" +
+                    HttpClient::QueryHeaderText(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF));
     const struct {
         const wchar_t* name;
         DWORD infoLevel;
@@ -167,11 +175,11 @@ void LogResponseHeaders(const HttpClient& client, HINTERNET request) {
                     {L"Content-Encoding", WINHTTP_QUERY_CONTENT_ENCODING}};
     for (const auto& header : standard) {
         client.DebugLog(std::wstring(L"response header ") + header.name + L"=" +
-                        HttpClient::QueryHeaderText(request, header.infoLevel));
+                        HttpClient::QueryHeaderText(request.get(), header.infoLevel));
     }
     for (const wchar_t* name : {L"CDN-Cache", L"CDN-EdgeStorageId", L"CDN-RequestId"}) {
         client.DebugLog(std::wstring(L"response header ") + name + L"=" +
-                        HttpClient::QueryCustomHeaderText(request, name));
+                        HttpClient::QueryCustomHeaderText(request.get(), name));
     }
 }
 
@@ -287,9 +295,9 @@ HttpClient::RequestContext HttpClient::OpenRequest(const std::wstring& url, cons
     }
     DebugLog(L"request handle opened path=" + parts.path);
 
-    ApplyOptions(*this, context.request.get(), parts.secure, options);
-    const DWORD status = SendAndReceiveHead(*this, context.request.get(), cancel);
-    LogResponseHeaders(*this, context.request.get());
+    ApplyOptions(*this, context.request, parts.secure, options);
+    const DWORD status = SendAndReceiveHead(*this, context.request, cancel);
+    LogResponseHeaders(*this, context.request);
     if (status < 200 || status > 299) {
         ThrowIfCanceled(cancel);
         throw std::runtime_error("HTTP status " + std::to_string(status));

@@ -100,4 +100,17 @@ public:
 // The response's Content-Length, 0 when absent or unreadable.
 long long ParseContentLengthHeader(HINTERNET request);
 
+// Makes one WinHTTP call on the request's handle as it is right now. Once an
+// abort has taken the handle, the call fails as on a closed handle instead:
+// the old value may already belong to another request.
+template <typename WinHttpCall>
+BOOL CallOnRequest(const HttpClient::TrackedRequest& request, WinHttpCall call) {
+    const HINTERNET handle = request.get();
+    if (handle == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return call(handle);
+}
+
 }  // namespace updater

@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 // One body to read: the request, where the bytes go, and how they are read.
 struct BodyRead {
-    HINTERNET request;
+    const HttpClient::TrackedRequest& request;  // taken anew for every call: an abort may take it
     const std::wstring& url;
     const std::wstring& destination;  // empty for a string
     bool fixed;                       // fixed-size reads until one brings nothing, else what is available
@@ -93,7 +93,8 @@ void ReadBody(const HttpClient& client, const BodyRead& body, const std::atomic<
         if (!body.fixed) {
             const auto queried = Clock::now();
             client.DebugLog(waitLine(L"query data available start ", pass, false, 0));
-            if (!WinHttpQueryDataAvailable(body.request, &available)) {
+            if (!CallOnRequest(body.request,
+                               [&](HINTERNET handle) { return WinHttpQueryDataAvailable(handle, &available); })) {
                 const DWORD error = GetLastError();
                 FailBodyCall(client, error, L"WinHttpQueryDataAvailable", kind, queried, body.url, cancel);
             }
@@ -124,7 +125,8 @@ void ReadBody(const HttpClient& client, const BodyRead& body, const std::atomic<
                                 .Add(L"url", body.url));
         }
         DWORD read = 0;
-        if (!WinHttpReadData(body.request, buffer.data(), size, &read)) {
+        if (!CallOnRequest(body.request,
+                           [&](HINTERNET handle) { return WinHttpReadData(handle, buffer.data(), size, &read); })) {
             const DWORD error = GetLastError();
             FailBodyCall(client, error, L"WinHttpReadData", kind, started, body.url, cancel);
         }
@@ -217,7 +219,7 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
             throw std::runtime_error("Could not write download file");
         }
     };
-    ReadBody(*this, {context.request.get(), url, destination, options.fixedReadFile, contentLength, write, &progress},
+    ReadBody(*this, {context.request, url, destination, options.fixedReadFile, contentLength, write, &progress},
              cancel, pause);
 }
 
@@ -240,7 +242,7 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      .Add(L"url", url));
     }
     const auto append = [&](const char* data, DWORD bytes) { result.append(data, bytes); };
-    ReadBody(*this, {context.request.get(), url, std::wstring(), options.fixedReadString, contentLength, append, nullptr},
+    ReadBody(*this, {context.request, url, std::wstring(), options.fixedReadString, contentLength, append, nullptr},
              cancel, pause);
     return result;
 }

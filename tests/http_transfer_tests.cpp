@@ -290,6 +290,44 @@ TEST(HttpTransfer, AbortWithTheCancelFlagClearReportsTheWinHttpFailure) {
     }
 }
 
+// Two transfers wait paused with their requests open; an abort with the cancel
+// flag clear frees both request handles. The request opened next gets the freed
+// values back (the first for its connection, the second for itself), so the
+// resumed transfers must fail on their own handles, never read its body.
+TEST(HttpTransfer, AbortedRequestHandleIsNeverHandedBackToWinHttp) {
+    for (const bool fixed : {true, false}) {
+        TempFolder folder;
+        HttpClient client;
+        std::atomic<bool> pause{true};
+        std::vector<std::string> errors(2);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 2; ++i) {
+            const std::wstring id = NewTestId();
+            threads.emplace_back([&, i, id] {
+                errors[i] = ErrorOf([&] {
+                    client.DownloadFile(
+                        ServerUrl(RootA(), L"reused", id, L"size=0"), folder / (std::to_wstring(i) + L".download"),
+                        kNotSet, pause, [](long long, long long, long long) {}, TestOptions(fixed));
+                });
+            });
+            EXPECT_TRUE(WaitForServerRequest(id));
+            // Until the pause checkpoint holds the request.
+            std::this_thread::sleep_for(500ms);
+        }
+        client.AbortActiveRequests();
+        HttpClient::RequestContext other =
+            client.OpenRequest(ServerUrl(RootA(), L"other", NewTestId(), L"size=5000"), kNotSet, TestOptions(fixed));
+        pause = false;
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(errors[i], fixed ? "WinHttpReadData failed" : "WinHttpQueryDataAvailable failed") << i;
+            EXPECT_EQ(FileSizeOf(folder / (std::to_wstring(i) + L".download")), 0) << i;
+        }
+    }
+}
+
 TEST(HttpTransfer, ParallelTransfersShareTheClientAndOneAbortEndsThemAll) {
     TempFolder folder;
     HttpClient client;
