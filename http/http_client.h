@@ -28,6 +28,8 @@ public:
         bool fixedReadString = false;
         bool fixedReadFile = false;
         std::wstring label;
+        // Read only by DownloadFile: a body above this many bytes is refused; 0 sets no limit.
+        long long maxFileBytes = 0;
     };
 
     // Holds a request handle; whoever exchanges it to null closes it, so each

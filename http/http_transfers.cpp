@@ -23,6 +23,12 @@ constexpr long long kStringBodyLimit = 67108864;
 
 using Clock = std::chrono::steady_clock;
 
+// The most bytes a body may bring (none when 0), and the error once it brings more.
+struct BodyLimit {
+    long long bytes;
+    const char* error;
+};
+
 // One body to read: the request, where the bytes go, and how they are read.
 struct BodyRead {
     const HttpClient::TrackedRequest& request;  // taken anew for every call: an abort may take it
@@ -30,6 +36,7 @@ struct BodyRead {
     const std::wstring& destination;  // empty for a string
     bool fixed;                       // fixed-size reads until one brings nothing, else what is available
     long long contentLength;          // 0 when not announced
+    BodyLimit limit;
     std::function<void(const char* data, DWORD bytes)> store;
     const std::function<void(long long, long long, long long)>* progress;  // null for a string
 };
@@ -47,15 +54,15 @@ struct BodyRead {
 }
 
 // An endless or huge body would grow memory until some allocation on some
-// thread fails; a string body is refused at the ceiling instead.
-void RefuseAboveLimit(const HttpClient& client, long long bytes, const std::wstring& url,
+// thread fails, or a file until the disk is full; it is refused at its limit instead.
+void RefuseAboveLimit(const HttpClient& client, long long bytes, const BodyLimit& limit, const std::wstring& url,
                       const std::atomic<bool>& cancel) {
-    if (bytes <= kStringBodyLimit) {
+    if (limit.bytes <= 0 || bytes <= limit.bytes) {
         return;
     }
-    client.DebugLog(LogLine(L"body too large ").Add(L"bytes", bytes).Add(L"limit", kStringBodyLimit).Add(L"url", url));
+    client.DebugLog(LogLine(L"body too large ").Add(L"bytes", bytes).Add(L"limit", limit.bytes).Add(L"url", url));
     ThrowIfCanceled(cancel);
-    throw std::runtime_error("HTTP body too large");
+    throw std::runtime_error(limit.error);
 }
 
 // Reads the body to its end, block by block, in the one loop that all four
@@ -107,9 +114,7 @@ void ReadBody(const HttpClient& client, const BodyRead& body, const std::atomic<
             if (available == 0) {
                 break;
             }
-            if (!toFile) {
-                RefuseAboveLimit(client, done + available, body.url, cancel);
-            }
+            RefuseAboveLimit(client, done + available, body.limit, body.url, cancel);
             size = std::min(available, blockBytes);
         }
         buffer.resize(std::max<size_t>(buffer.size(), size));
@@ -144,9 +149,8 @@ void ReadBody(const HttpClient& client, const BodyRead& body, const std::atomic<
             }
             break;
         }
-        if (!toFile) {
-            RefuseAboveLimit(client, done + read, body.url, cancel);
-        }
+        // Checked before the block is stored, so a file never holds more than its limit.
+        RefuseAboveLimit(client, done + read, body.limit, body.url, cancel);
         body.store(buffer.data(), read);
         done += read;
         client.DebugLog(LogLine(chunkHead)
@@ -205,6 +209,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
     RequestContext context = OpenRequest(url, cancel, options);
     const long long contentLength = ParseContentLengthHeader(context.request.get());
     DebugLog(LogLine(L"download file ").Add(L"content-length", contentLength).Add(L"url", url));
+    const BodyLimit limit{options.maxFileBytes, "Download larger than expected"};
+    RefuseAboveLimit(*this, contentLength, limit, url, cancel);
     if (options.fixedReadFile) {
         DebugLog(LogLine(L"download file fixed-read mode enabled")
                      .AddIf(labelled, L"label", options.label)
@@ -219,7 +225,8 @@ void HttpClient::DownloadFile(const std::wstring& url, const std::wstring& desti
             throw std::runtime_error("Could not write download file");
         }
     };
-    ReadBody(*this, {context.request, url, destination, options.fixedReadFile, contentLength, write, &progress},
+    ReadBody(*this,
+             {context.request, url, destination, options.fixedReadFile, contentLength, limit, write, &progress},
              cancel, pause);
 }
 
@@ -230,7 +237,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
     DebugLog(LogLine(L"download string start ").Add(L"url", url).AddIf(labelled, L"label", options.label));
     RequestContext context = OpenRequest(url, cancel, options);
     const long long contentLength = ParseContentLengthHeader(context.request.get());
-    RefuseAboveLimit(*this, contentLength, url, cancel);
+    const BodyLimit limit{kStringBodyLimit, "HTTP body too large"};
+    RefuseAboveLimit(*this, contentLength, limit, url, cancel);
     std::string result;
     if (options.fixedReadString) {
         if (contentLength >= 1 && contentLength <= kStringReserveLimit) {
@@ -242,7 +250,8 @@ std::string HttpClient::DownloadString(const std::wstring& url, const std::atomi
                      .Add(L"url", url));
     }
     const auto append = [&](const char* data, DWORD bytes) { result.append(data, bytes); };
-    ReadBody(*this, {context.request, url, std::wstring(), options.fixedReadString, contentLength, append, nullptr},
+    ReadBody(*this,
+             {context.request, url, std::wstring(), options.fixedReadString, contentLength, limit, append, nullptr},
              cancel, pause);
     return result;
 }

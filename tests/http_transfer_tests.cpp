@@ -56,7 +56,8 @@ struct Runner {
         Transfer transfer, const std::wstring& url, const std::atomic<bool>& cancel, const std::atomic<bool>& pause,
         unsigned long readTimeoutMs = 30000, const std::function<void()>& onBlock = [] {}) {
         const bool fixed = transfer == Transfer::FileFixed || transfer == Transfer::StringFixed;
-        const HttpClient::RequestOptions options = TestOptions(fixed, readTimeoutMs);
+        HttpClient::RequestOptions options = TestOptions(fixed, readTimeoutMs);
+        options.maxFileBytes = maxFileBytes;
         if (transfer == Transfer::StringFixed || transfer == Transfer::StringChunked) {
             return client.DownloadString(url, cancel, pause, options);
         }
@@ -80,6 +81,7 @@ struct Runner {
     std::wstring destination = folder / L"deep\\er\\body.zip.download";
     HttpClient client;
     Progress progress;
+    long long maxFileBytes = 0;
 };
 
 TEST(HttpTransfer, BodiesArriveByteExactInEveryReadMode) {
@@ -248,6 +250,47 @@ TEST(HttpTransfer, StringBodiesAbove64MiBAreRefused) {
             EXPECT_EQ(ErrorOf([&] { runner.Run(transfer, ServerUrl(RootA(), L"huge", id, c.query), kNotSet, kNotSet); }),
                       c.error)
                 << NameOf(transfer) << " " << Utf8FromWide(c.query);
+        }
+    }
+}
+
+TEST(HttpTransfer, FileBodiesAboveTheirLimitAreRefused) {
+    const std::wstring id = NewTestId();
+    const char* const tooLarge = "Download larger than expected";
+    const struct {
+        const wchar_t* query;
+        long long limit;
+        const char* error;
+        long long written;  // -1: whatever came before the refused block
+    } cases[] = {
+        // Announced: refused before any read.
+        {L"size=10&clen=1000001", 1000000, tooLarge, 0},
+        // Unannounced: refused before the block that would pass the limit is written.
+        {L"size=65536&mode=endless&step=65536&delay=0", 1000000, tooLarge, -1},
+        {L"size=1000001&mode=noclen", 1000000, tooLarge, -1},
+        {L"size=1000000&mode=noclen", 1000000, "", 1000000},
+        {L"size=1000000", 1000000, "", 1000000},
+        // No limit.
+        {L"size=10&clen=1000001", 0, "Incomplete HTTP body", 10},
+        {L"size=1000001&mode=noclen", 0, "", 1000001},
+    };
+    for (const auto& c : cases) {
+        for (const Transfer transfer : {Transfer::FileFixed, Transfer::FileChunked}) {
+            Runner runner;
+            runner.maxFileBytes = c.limit;
+            const std::string what = std::string(NameOf(transfer)) + " " + Utf8FromWide(c.query);
+            EXPECT_EQ(ErrorOf([&] {
+                          runner.Run(transfer, ServerUrl(RootA(), L"limit", id, c.query), kNotSet, kNotSet);
+                      }),
+                      c.error)
+                << what;
+            const long long written = FileSizeOf(runner.destination);
+            EXPECT_EQ(written, runner.progress.sum) << what;
+            if (c.written >= 0) {
+                EXPECT_EQ(written, c.written) << what;
+            } else {
+                EXPECT_LE(written, c.limit) << what;
+            }
         }
     }
 }
