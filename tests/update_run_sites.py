@@ -38,8 +38,10 @@ def main():
     publish(sites, clients, "run-basic", {"system/l2.ini": os.urandom(1000), "data/a.bin": os.urandom(300000),
                                           "data/x": os.urandom(5000), "data/x.zip": os.urandom(7000),
                                           "readme.txt": b"new readme\n"})
-    names = ["fail/crc", "fail/short", "fail/bomb", "fail/folder", "fail/readonly", "fail/locked", "ok/good"]
+    names = ["fail/crc", "fail/short", "fail/bomb", "fail/folder", "fail/readonly", "fail/locked", "fail/endless",
+             "ok/good"]
     publish(sites, clients, "run-failures", {name: os.urandom(4096) for name in names},
+            faults={"fail/endless": "mode=endless&step=65536&delay=0"},
             members={"fail/crc": os.urandom(4096), "fail/short": os.urandom(4000), "fail/bomb": bytes(64 << 20)})
     publish(sites, clients, "run-attempts", {"retry/third": os.urandom(3000), "retry/never": os.urandom(2000)},
             faults={"retry/third": "status=500&faulthits=2", "retry/never": "status=500"})

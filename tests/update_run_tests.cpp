@@ -120,6 +120,11 @@ TEST(DownloadFigures, SpeedAndProgress) {
     for (const auto& row : progress) {
         EXPECT_EQ(EntryProgressBytes(row.downloaded, row.contentLength, row.size), row.expected) << row.downloaded;
     }
+    // An archive may exceed its entry's size by a sixteenth and 1 MiB; sizes up to LLONG_MAX must not overflow.
+    const long long limits[][2] = {{0, 0}, {-1, 0}, {1100, 1100 + 68 + 1048576},
+                                   {LLONG_MAX / 2, LLONG_MAX / 2 + LLONG_MAX / 2 / 16 + 1048576},
+                                   {LLONG_MAX - 1048576, LLONG_MAX}, {LLONG_MAX, LLONG_MAX}};
+    for (const auto& row : limits) EXPECT_EQ(EntryArchiveLimit(row[0]), row[1]) << row[0];
     EXPECT_EQ(DownloadPercent(0, 0), 100);
     EXPECT_EQ(DownloadPercent(250, 1000), 25);
 }
@@ -334,7 +339,8 @@ TEST(UpdateRun, AFailedFileLeavesTheOldOneAsItWas) {
     const struct { const wchar_t* path; const wchar_t* error; } rows[] = {
         {L"crc", L"Downloaded file CRC mismatch"},  {L"short", L"Downloaded file size mismatch"},
         {L"bomb", L"Zip entry larger than expected"}, {L"folder", L"Could not replace file"},
-        {L"readonly", L"Could not replace file"},     {L"locked", L"Could not replace file"}};
+        {L"readonly", L"Could not replace file"},     {L"locked", L"Could not replace file"},
+        {L"endless", L"Download larger than expected"}};
     for (const auto& row : rows) {
         EXPECT_TRUE(run.Logged(L"Download failed, skipped: fail/" + std::wstring(row.path) + L": " + row.error));
     }
@@ -346,7 +352,7 @@ TEST(UpdateRun, AFailedFileLeavesTheOldOneAsItWas) {
     EXPECT_EQ(GetFileAttributesW(run.Client(L"fail/readonly").c_str()),
               DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE});
     EXPECT_TRUE(run.IsNew(L"ok/good"));
-    EXPECT_EQ(run.app.ui.detail, run.app.T(L"FailedFiles") + L": 6");
+    EXPECT_EQ(run.app.ui.detail, run.app.T(L"FailedFiles") + L": 7");
     SetFileAttributesW(run.Client(L"fail/readonly").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

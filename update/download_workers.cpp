@@ -1,6 +1,7 @@
 #include "update/download_workers.h"
 
 #include <algorithm>
+#include <climits>
 #include <stdexcept>
 #include <thread>
 
@@ -25,6 +26,7 @@ namespace {
 constexpr unsigned kAttempts = 3;
 constexpr DWORD kCopyBlock = 1024 * 1024;
 constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+constexpr long long kArchiveSlackBytes = 1024 * 1024;
 
 // Raises the entry's counted bytes to value, never lowering them, and returns
 // the phase's total as it stands under the lock.
@@ -116,6 +118,14 @@ void ReplaceFile(const std::wstring& verifiedPath, const std::wstring& destinati
     DeleteFileQuiet(verifiedPath);
 }
 
+long long EntryArchiveLimit(long long size) {
+    if (size <= 0) {
+        return 0;
+    }
+    const long long room = size / 16 + kArchiveSlackBytes;
+    return size > LLONG_MAX - room ? LLONG_MAX : size + room;
+}
+
 void NativeApp::DownloadEntry(const UpdateFileEntry& entry, const std::wstring& tempRoot, unsigned index,
                               long long totalBytes, std::atomic<long long>& downloadedBytes,
                               std::vector<long long>& perEntryBytes, std::mutex& progressMutex,
@@ -139,6 +149,7 @@ void NativeApp::DownloadEntry(const UpdateFileEntry& entry, const std::wstring& 
     options.connectionClose = true;
     options.fixedReadFile = true;
     options.label = L"entry:" + path;
+    options.maxFileBytes = EntryArchiveLimit(entry.size);
 
     const auto onEntryDownloadProgress = [&](long long downloaded, long long contentLength, long long chunkBytes) {
         speedMeter.AddBlock(SteadyNowNs(), chunkBytes);

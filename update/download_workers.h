@@ -50,6 +50,11 @@ struct DownloadOutcome {
 // error after the join.
 DownloadOutcome RunDownloadPhase(NativeApp& app, const UpdatePlan& plan, const std::wstring& tempRoot);
 
+// The most bytes an entry's archive may bring: its size with room for zip
+// headers and data that does not compress, at most LLONG_MAX; 0 (no limit)
+// when the size is unknown.
+long long EntryArchiveLimit(long long size);
+
 // Flushes the verified file's data to the disk, then puts the file in place of
 // the destination in one replacing move, so that the destination is always
 // either the old or the new file. A source on another volume is first copied,
