@@ -27,6 +27,8 @@ namespace {
 const wchar_t kWorkFolder[] = L"temp\\launcher-update";
 const wchar_t kDefaultPackageName[] = L"TavrineUpdater.exe";
 const wchar_t kExtractedName[] = L"TavrineUpdater.download.exe";
+// Far above any updater package; a server that sends more must not fill the disk.
+constexpr long long kLauncherPackageLimit = 64LL * 1024 * 1024;
 
 bool IsSafeNameCharacter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'.' ||
@@ -169,6 +171,7 @@ void NativeApp::DownloadLauncherPackage(const ServerConfig& config, const std::w
     options.connectionClose = true;
     options.fixedReadFile = true;
     options.label = L"self-update";
+    options.maxFileBytes = kLauncherPackageLimit;
     const std::atomic<bool> neverPaused{false};
     const std::wstring count = std::to_wstring(urls.size());
 
