@@ -42,10 +42,18 @@ def main():
             archive.writestr("UpdateInfo.xml", b"<UpdateInfo>" + b" " * (64 << 20) + b"</UpdateInfo>")
         oversized = oversized.getvalue()
         publish(client, sites / "plan-retries", {"client": ["a.txt"], "patch": ["B.txt"], "patch_clan": ["a.txt"]},
-                root, settings=[("ClientManifestSize", "1"), ("PatchManifestSha256", "0" * 64),
+                root, settings=[("ClientManifestSize", "1000000"), ("PatchManifestSha256", "0" * 64),
                                 ("PatchClanManifestSha256", hashlib.sha256(oversized).hexdigest()),
                                 ("PatchClanManifestSize", str(len(oversized)))])
         (sites / "plan-retries" / "tavrine" / "updater" / "patch_clan" / "UpdateInfo.xml.zip").write_bytes(oversized)
+
+        # client's zipped manifest never ends; patch's and patch_clan's have no configured size and
+        # announce one byte more than 64 MiB, and exactly 64 MiB.
+        publish(client, sites / "plan-endless", {"client": ["a.txt"], "patch": ["B.txt"], "patch_clan": ["a.txt"]},
+                root, settings=[("PatchManifestSize", ""), ("PatchClanManifestSize", "")])
+        for source, fault in (("client", "mode=endless&step=65536&delay=0"), ("patch", "clen=67108865"),
+                              ("patch_clan", "clen=67108864")):
+            (sites / "plan-endless" / "tavrine" / "updater" / source / "UpdateInfo.xml.zip.fault").write_text(fault)
 
         gone = NO_ARCHIVES + [(tag, root + "gone/" + source + "/") for source, tag in BASE_TAGS.items()]
         for name in ("plan-down", "plan-cancel"):

@@ -121,6 +121,9 @@ TEST(UpdatePlanTest, FailedAttemptsWaitThenTryTheOtherRoot) {
         {L"plan-retries", true,
          {L"Manifest archive size mismatch", L"Manifest archive SHA256 mismatch", L"Zip entry larger than expected"},
          {L"B.txt patch 10", L"a.txt patch_clan 8"}},
+        {L"plan-endless", true,
+         {L"Download larger than expected", L"Download larger than expected", L"Incomplete HTTP body"},
+         {L"B.txt patch 10", L"a.txt patch_clan 8"}},
         {L"plan-down", false, {L"HTTP status 404", L"HTTP request failed", L"HTTP status 404"}, {}},
     };
     const std::wstring sources[] = {L"client", L"patch", L"patch_clan"};

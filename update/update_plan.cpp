@@ -25,6 +25,8 @@ namespace {
 // A manifest is read whole into memory: the zipped form may not unpack to more
 // than the transport accepts for the plain form.
 constexpr long long kManifestXmlLimit = 64LL * 1024 * 1024;
+// A zipped manifest of no configured size may be as large as its manifest may be.
+constexpr long long kManifestArchiveLimit = kManifestXmlLimit;
 
 // Where one source's manifest is looked for, in the order it is tried.
 struct ManifestSource {
@@ -234,8 +236,9 @@ std::string NativeApp::DownloadManifestArchive(const std::wstring& source, const
     logger.Debug(L"DownloadManifestArchive start source=" + source + L", url=" + url + L", expectedSha256=" + sha256 +
                  L", expectedSize=" + std::to_wstring(size) + L", archivePath=" + archivePath + L", xmlPath=" +
                  xmlPath);
-    http.DownloadFile(
-        url, archivePath, cancelUpdate, paused, [](long long, long long, long long) {}, ManifestOptions(true, source));
+    HttpClient::RequestOptions options = ManifestOptions(true, source);
+    options.maxFileBytes = size > 0 ? size : kManifestArchiveLimit;
+    http.DownloadFile(url, archivePath, cancelUpdate, paused, [](long long, long long, long long) {}, options);
     ThrowIfCanceled(cancelUpdate);
     const long long actual = FileSizeOf(archivePath);
     logger.Debug(L"DownloadManifestArchive downloaded source=" + source + L", actualSize=" +
