@@ -1,7 +1,6 @@
 #include "update/download_workers.h"
 
 #include <algorithm>
-#include <climits>
 #include <stdexcept>
 #include <thread>
 
@@ -122,8 +121,7 @@ long long EntryArchiveLimit(long long size) {
     if (size <= 0) {
         return 0;
     }
-    const long long room = size / 16 + kArchiveSlackBytes;
-    return size > LLONG_MAX - room ? LLONG_MAX : size + room;
+    return SaturatingAdd(size, size / 16 + kArchiveSlackBytes);
 }
 
 void NativeApp::DownloadEntry(const UpdateFileEntry& entry, const std::wstring& tempRoot, unsigned index,
