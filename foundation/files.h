@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace updater {
 
@@ -9,6 +10,26 @@ long long FileSizeOf(const std::wstring& path);
 
 // Deletes the file when it exists and is not a folder; reports nothing.
 void DeleteFileQuiet(const std::wstring& path);
+
+// Deletes the file with DeleteFileQuiet when it goes away, unless release()
+// has handed the file on: a temporary file that only a success may keep.
+class FileDeletionGuard {
+public:
+    explicit FileDeletionGuard(std::wstring path) : path(std::move(path)) {}
+    ~FileDeletionGuard() {
+        if (!released) {
+            DeleteFileQuiet(path);
+        }
+    }
+    FileDeletionGuard(const FileDeletionGuard&) = delete;
+    FileDeletionGuard& operator=(const FileDeletionGuard&) = delete;
+
+    void release() noexcept { released = true; }
+
+private:
+    std::wstring path;
+    bool released = false;
+};
 
 // The whole file; empty when it cannot be opened or a read fails.
 std::string ReadBinaryFile(const std::wstring& path);

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files.h"
+#include "foundation/handles.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "tests/site_app.h"
 
@@ -104,6 +106,17 @@ TEST(UpdatePlanTest, PlainManifestsWhenNoArchiveIsConfigured) {
                     L"UpdateInfo.xml?v=" + token});
 }
 
+// The names of the folder's files that match the pattern.
+Lines FilesIn(const std::wstring& folder, const std::wstring& pattern) {
+    Lines names;
+    WIN32_FIND_DATAW found;
+    const FindHandle find(FindFirstFileW(JoinPath(folder, pattern).c_str(), &found));
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &found) != FALSE) {
+        names.push_back(found.cFileName);
+    }
+    return names;
+}
+
 double RequestTime(const std::string& line) {
     return std::strtod(RequestField(line, "time").c_str(), nullptr);
 }
@@ -154,6 +167,8 @@ TEST(UpdatePlanTest, FailedAttemptsWaitThenTryTheOtherRoot) {
         }
         ASSERT_EQ(ManifestRequests(site), requests);
         EXPECT_EQ(PlanLines(site), lines);
+        // The last failed attempt of each zipped manifest leaves nothing behind either.
+        EXPECT_EQ(FilesIn(site.folder / L"temp\\manifests", L"*.download"), Lines{});
         const auto times = ServerRequests(site.site);
         for (size_t first : firstAttempts) {
             EXPECT_GE(RequestTime(times[first + 1]) - RequestTime(times[first]), 1.0);

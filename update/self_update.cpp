@@ -138,11 +138,15 @@ bool NativeApp::CheckSelfUpdate(const ServerConfig& config, bool force) {
         const std::wstring workFolder = JoinPath(appDir, kWorkFolder);
         CreateDirectoryRecursive(workFolder);
         const std::wstring packagePath = JoinPath(workFolder, SelfUpdatePackageName(config.launcherUrl));
+        const bool zipped = ToLower(PathFindExtensionW(packagePath.c_str())) == L".zip";
+        const std::wstring newExe = zipped ? JoinPath(workFolder, kExtractedName) : packagePath;
+        // Only a started script keeps them: it moves the new updater in. A
+        // package that is the updater itself is guarded twice.
+        FileDeletionGuard package(packagePath);
+        FileDeletionGuard extracted(newExe);
         DownloadLauncherPackage(config, packagePath);
 
-        std::wstring newExe = packagePath;
-        if (ToLower(PathFindExtensionW(packagePath.c_str())) == L".zip") {
-            newExe = JoinPath(workFolder, kExtractedName);
+        if (zipped) {
             logger.Debug(L"CheckSelfUpdate extracting updater zip to=" + newExe);
             ExtractFirstZipFile(packagePath, newExe, kDefaultPackageName, nullptr);
         }
@@ -152,7 +156,10 @@ bool NativeApp::CheckSelfUpdate(const ServerConfig& config, bool force) {
         }
         // The extraction cannot be canceled: a window closed meanwhile stops it here.
         ThrowIfCanceled(cancelUpdate);
-        return StartSelfReplace(newExe);
+        const bool started = StartSelfReplace(newExe);
+        package.release();
+        extracted.release();
+        return started;
     } catch (const std::exception& error) {
         logger.Log(L"Self-update failed: " + WideFromUtf8(error.what()));
         SetUi(L"Готов к работе", L"Не удалось обновить апдейтер. Продолжаем текущую версию.", 0);

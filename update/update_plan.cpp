@@ -233,6 +233,9 @@ std::string NativeApp::DownloadManifestArchive(const std::wstring& source, const
     const std::wstring xmlPath = JoinPath(folder, source + L"-UpdateInfo.xml.download");
     DeleteFileQuiet(archivePath);
     DeleteFileQuiet(xmlPath);
+    // Neither file outlives the call, whether it fails or not.
+    const FileDeletionGuard archiveFile(archivePath);
+    const FileDeletionGuard xmlFile(xmlPath);
     logger.Debug(L"DownloadManifestArchive start source=" + source + L", url=" + url + L", expectedSha256=" + sha256 +
                  L", expectedSize=" + std::to_wstring(size) + L", archivePath=" + archivePath + L", xmlPath=" +
                  xmlPath);
@@ -258,8 +261,6 @@ std::string NativeApp::DownloadManifestArchive(const std::wstring& source, const
     std::string bytes = ReadBinaryFile(xmlPath);
     logger.Debug(L"DownloadManifestArchive extracted source=" + source + L", xmlBytes=" +
                  std::to_wstring(bytes.size()));
-    DeleteFileQuiet(archivePath);
-    DeleteFileQuiet(xmlPath);
     if (bytes.empty()) {
         throw std::runtime_error("Empty manifest archive XML");
     }
