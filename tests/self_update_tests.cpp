@@ -143,6 +143,7 @@ const struct DownloadCase {
     const char* roots;
     const wchar_t *newExe, *failure;  // in the work folder; empty when the script started
     bool closeDuringExtraction = false;
+    const wchar_t* folderPrefix = L"";  // put before the updater's folder
 } kDownloads[] = {
     {"forced without a version, hash in capitals", L"new.exe", L"Up.exe", "", L"", L"same", true, "a", L"Up.exe", L""},
     {"zip member in a folder, other case", L"member.zip", L"p.zip", "", L"3.0.33", L"", true, "a",
@@ -162,6 +163,9 @@ const struct DownloadCase {
     // The extraction cannot be canceled; the closed window must still stop the replacement.
     {"window closed during the extraction", L"slow.zip", L"slow.zip", "", L"4.0", L"", true, "a", L"", L"Canceled",
      true},
+    // Wine serves no network share; a path of the \\?\ form stands in for
+    // one, as it begins with the same two backslashes.
+    {"folder on a network path", L"new.exe", L"u.exe", "", L"3.1", L"", true, "a", L"u.exe", L"", false, L"\\\\?\\"},
 };
 
 TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
@@ -170,6 +174,7 @@ TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
     for (const DownloadCase& item : kDownloads) {
         Updater updater;
         updater.startSucceeds = item.startSucceeds;
+        updater.app.appDir = item.folderPrefix + updater.app.appDir;
         ServerConfig config;
         config.launcherUrl = updater.Publish(item.package, item.name, item.fault);
         config.launcherVersion = item.version;
@@ -216,10 +221,12 @@ TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
                       ReplaceScriptText(GetCurrentProcessId(), updater.app.exePath, newExe));
             ASSERT_EQ(updater.launches.size(), 1u) << item.what;
             const ProcessLaunch& launch = updater.launches[0];
+            const std::wstring command = *item.folderPrefix == L'\0'
+                                             ? kScriptCommand
+                                             : L"cmd.exe /d /s /c \"\"" + work + L"\\replace-updater.cmd\"\"";
             EXPECT_EQ(launch.applicationName + L"|" + launch.commandLine + L"|" + launch.workingFolder,
-                      cmd + L"|" + kScriptCommand + L"|" + updater.app.appDir);
-            EXPECT_EQ(updater.DebugLines(L"StartSelfReplace command="),
-                      Lines{L"StartSelfReplace command=" + kScriptCommand});
+                      cmd + L"|" + command + L"|" + updater.app.appDir);
+            EXPECT_EQ(updater.DebugLines(L"StartSelfReplace command="), Lines{L"StartSelfReplace command=" + command});
         } else {
             EXPECT_EQ(FileSizeOf(JoinPath(work, L"replace-updater.cmd")), -1) << item.what;
             EXPECT_TRUE(updater.launches.empty()) << item.what;

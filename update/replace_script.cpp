@@ -69,9 +69,13 @@ std::string ReplaceScriptText(unsigned long pid, const std::wstring& currentExe,
 ProcessLaunch ReplaceScriptLaunch(const std::wstring& appDir) {
     // The full path of cmd.exe keeps a cmd.exe in the updater's folder from
     // being run; the relative script path keeps "&", "(", "%" and the like of
-    // the installation folder away from cmd's parser.
-    return {JoinPath(SystemFolder(), L"cmd.exe"),
-            L"cmd.exe /d /s /c \"\"" + std::wstring(kReplaceScriptRelativePath) + L"\"\"", appDir};
+    // the installation folder away from cmd's parser. cmd refuses a network
+    // folder (\\server\share) as its working folder and works in the Windows
+    // folder instead, where the relative path finds nothing: there the script
+    // goes by its full path.
+    const std::wstring script = appDir.rfind(L"\\\\", 0) == 0 ? JoinPath(appDir, kReplaceScriptRelativePath)
+                                                                : std::wstring(kReplaceScriptRelativePath);
+    return {JoinPath(SystemFolder(), L"cmd.exe"), L"cmd.exe /d /s /c \"\"" + script + L"\"\"", appDir};
 }
 
 bool StartHiddenProcess(const ProcessLaunch& launch, unsigned long& error) {

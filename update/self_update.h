@@ -45,6 +45,8 @@ struct ProcessLaunch {
 // The system folder's cmd.exe running the replacement script by its path
 // relative to appDir, which is the working folder. The command line quotes
 // that path so that no folder name of the installation reaches cmd's parser.
+// An appDir that begins with two backslashes (a network folder, which cmd
+// cannot work in) gives the script's full path instead.
 ProcessLaunch ReplaceScriptLaunch(const std::wstring& appDir);
 
 // Starts the process with a hidden window and no console, inheriting no
