@@ -78,7 +78,9 @@ public:
 
     // ---- Server configuration, manifests and plan (update/) ----
     // fromServer: true exactly when the configuration's download succeeded.
-    ServerConfig LoadServerConfig(bool& fromServer);
+    // The download stops on cancel: cancelStartup for the start-up check,
+    // cancelUpdate for a manual self-update.
+    ServerConfig LoadServerConfig(const std::atomic<bool>& cancel, bool& fromServer);
     UpdatePlan BuildPlan();
     std::string DownloadManifestArchive(const std::wstring& source, const std::wstring& url,
                                         const std::wstring& sha256, long long size);

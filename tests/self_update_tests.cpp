@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <cwctype>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,59 +240,103 @@ TEST(SelfUpdateTest, DownloadVerifyAndStartTheScript) {
     }
 }
 
-// workerRunning is freed last: whoever sees it clear finds the rest cleared
-// too. A load that fails gives the defaults, which must not replace the
-// stored configuration.
+// Lets the thread, stopped at uiMutex (held through `ui`) in the SetUi that
+// shows the detail, store it and run on to its next uiMutex, where it stops
+// again: meanwhile the logger's mutex holds it at its next log line.
+void StepPastSetUi(Updater& updater, std::unique_lock<std::mutex>& ui, const std::wstring& detail) {
+    NativeApp& app = updater.app;
+    WaitFor([&] { return !updater.DebugLines(L"SetUi status=Готов к работе, detail=" + detail + L",").empty(); });
+    std::lock_guard<std::mutex> logging(app.logger.mutex);
+    ui.unlock();
+    WaitFor([&] {
+        std::lock_guard<std::mutex> lock(app.uiMutex);
+        return app.ui.detail == detail;
+    });
+    ui.lock();
+}
+
+// The thread's end, seen as it happens: the site holds one answer until the
+// thread's setters can be stepped through, one by one, under uiMutex. The busy
+// state is cleared under uiMutex too, after startedUpdateMustFinish and
+// manualSelfUpdateRunning and before workerRunning, so that whoever sees
+// workerRunning clear finds the rest cleared too. A load that fails gives the
+// defaults, which must not replace the stored configuration.
 TEST(SelfUpdateThreadsTest, ManualSelfUpdateEndings) {
+    const wchar_t kLoaded[] = L"Server config loaded.";
     const struct {
         const char* what;
-        bool servesConfig, offersPackage, cancelDuringDownload;
-        const wchar_t* detail;  // empty: the replacement started
+        bool servesConfig, offersPackage;
+        const wchar_t* held;  // the answer held until the thread's end is watched; null: none
+        bool cancel;          // Cancel, while it is held
+        const wchar_t* configLine;
+        Lines details;  // what the thread shows then; none: the replacement started
     } cases[] = {
-        {"package offered", true, true, false, L""},
-        {"no package offered", true, false, false, L"Самообновление недоступно."},
-        {"configuration missing", false, false, false, L"Самообновление недоступно."},
-        {"canceled during the package download", true, true, true, L"Самообновление отменено."},
+        {"package offered", true, true, nullptr, false, kLoaded, {}},
+        {"no package offered", true, false, L"UpdateConfig.xml", false, kLoaded, {L"Самообновление недоступно."}},
+        {"configuration missing", false, false, L"UpdateConfig.xml", false,
+         L"Server config failed, defaults used: HTTP status 404", {L"Самообновление недоступно."}},
+        {"canceled during the configuration reload", true, true, L"UpdateConfig.xml", true,
+         L"Server config failed, defaults used: Canceled", {L"Самообновление отменено."}},
+        {"canceled during the package download", true, true, L"u.exe", true, kLoaded,
+         {L"Не удалось обновить апдейтер. Продолжаем текущую версию.", L"Самообновление отменено."}},
     };
     for (const auto& item : cases) {
         Updater updater;
         NativeApp& app = updater.app;
-        const std::wstring url =
-            updater.Publish(L"new.exe", L"u.exe", item.cancelDuringDownload ? "mode=trickle&step=4096&delay=50" : "");
+        const std::wstring release = NewTestId();
+        const auto fault = [&](const std::wstring& name) {
+            return item.held != nullptr && name == item.held ? "mode=stall_head&maxwait=60&release=" + Utf8FromWide(release) : "";
+        };
+        const std::wstring url = updater.Publish(L"new.exe", L"u.exe", fault(L"u.exe"));
         if (item.servesConfig) {
             const std::wstring offer = item.offersPackage ? L"<LauncherUrl>" + url + L"</LauncherUrl>" : L"";
-            updater.Serve(L"UpdateConfig.xml", Utf8FromWide(offer + L"<ForumLink>f</ForumLink>"));
+            updater.Serve(L"UpdateConfig.xml", Utf8FromWide(offer + L"<ForumLink>f</ForumLink>"),
+                          fault(L"UpdateConfig.xml"));
+        } else {
+            WriteBinaryFile(SiteFolder(updater.site) + L"\\tavrine_updater\\UpdateConfig.xml.fault",
+                            fault(L"UpdateConfig.xml"), false);
         }
         app.serverConfig.launcherVersion = L"kept";
         app.startupWork = false;
         app.ForceSelfUpdate();
-        bool orderKept = true;
-        std::atomic<bool> ended{false};
-        std::thread watcher([&] {
-            while (app.workerRunning && !ended) std::this_thread::yield();
-            orderKept = ended || (!app.startedUpdateMustFinish && !app.manualSelfUpdateRunning && !updater.Ui().busy);
-        });
-        if (item.cancelDuringDownload) {
-            WaitFor([&] { return updater.Ui().percent > 0; });
-            app.cancelUpdate = true;
-            app.http.AbortActiveRequests();
+        if (item.held != nullptr) {
+            WaitFor([&] {
+                const auto requests = SiteRequests(updater.site);
+                return std::any_of(requests.begin(), requests.end(), [&](const std::string& request) {
+                    return request.find("/tavrine_updater/" + Utf8FromWide(item.held)) != std::string::npos;
+                });
+            });
+            std::unique_lock<std::mutex> ui(app.uiMutex);
+            if (item.cancel) {
+                app.cancelUpdate = true;
+                app.http.AbortActiveRequests();
+            }
+            ReleaseStall(release);
+            for (const std::wstring& detail : item.details) StepPastSetUi(updater, ui, detail);
+            // Stopped where it clears the busy state.
+            WaitFor([&] { return !app.startedUpdateMustFinish && !app.manualSelfUpdateRunning; });
+            EXPECT_FALSE(app.startedUpdateMustFinish || app.manualSelfUpdateRunning) << item.what;
+            EXPECT_TRUE(app.ui.busy && app.workerRunning) << item.what;
         }
         app.updateThread.join();
-        ended = true;
-        watcher.join();
 
-        const bool launched = *item.detail == L'\0';
-        EXPECT_TRUE(orderKept) << item.what;
+        const bool launched = item.details.empty();
+        const bool loaded = std::wstring(item.configLine) == kLoaded;
         EXPECT_EQ(updater.launches.size(), launched ? 1u : 0u) << item.what;
         for (const bool flag : {app.workerRunning.load(), app.startedUpdateMustFinish.load(),
                                 app.manualSelfUpdateRunning.load(), updater.Ui().busy}) {
             EXPECT_EQ(flag, launched) << item.what;
         }
         if (!launched) {
-            EXPECT_EQ(updater.Ui().detail, item.detail) << item.what;
+            EXPECT_EQ(updater.Ui().detail, item.details.back()) << item.what;
         }
-        EXPECT_EQ(app.serverConfig.launcherVersion == L"kept", !item.servesConfig) << item.what;
-        EXPECT_EQ(updater.DebugLines(L"BEGIN CheckSelfUpdate").size(), item.servesConfig ? 1u : 0u) << item.what;
+        Lines configLines;
+        for (const std::wstring& line : updater.InfoLines()) {
+            if (line.rfind(L"Server config ", 0) == 0) configLines.push_back(line);
+        }
+        EXPECT_EQ(configLines, Lines{item.configLine}) << item.what;
+        EXPECT_EQ(app.serverConfig.launcherVersion == L"kept", !loaded) << item.what;
+        EXPECT_EQ(updater.DebugLines(L"BEGIN CheckSelfUpdate").size(), loaded ? 1u : 0u) << item.what;
     }
 }
 

@@ -92,7 +92,7 @@ TEST(ServerConfigTest, OutcomesTagPrioritiesAndNormalisation) {
         site.app.cancelStartup = item.cancel;
         const bool loaded = std::wstring(item.lastLine) == kLoaded;
         bool fromServer = !loaded;
-        const auto fields = Fields(site.app.LoadServerConfig(fromServer));
+        const auto fields = Fields(site.app.LoadServerConfig(site.app.cancelStartup, fromServer));
         EXPECT_EQ(fromServer, loaded) << item.what;
         if (loaded) {
             EXPECT_EQ(fields.size(), 19u) << item.what;

@@ -22,7 +22,7 @@ using Lines = std::vector<std::wstring>;
 // Loads the site's configuration as the start-up check does, then the plan.
 UpdatePlan PlanFromSite(SiteApp& site, bool clan) {
     bool fromServer = false;
-    site.app.serverConfig = site.app.LoadServerConfig(fromServer);
+    site.app.serverConfig = site.app.LoadServerConfig(site.app.cancelStartup, fromServer);
     EXPECT_TRUE(fromServer);
     site.app.clanPatchEnabled = clan;
     return site.app.BuildPlan();
@@ -184,7 +184,7 @@ TEST(UpdatePlanTest, CancelDuringAWaitEndsThePlanAtOnceWithoutAFailure) {
     using Clock = std::chrono::steady_clock;
     SiteApp site(L"plan-cancel");
     bool fromServer = false;
-    site.app.serverConfig = site.app.LoadServerConfig(fromServer);
+    site.app.serverConfig = site.app.LoadServerConfig(site.app.cancelStartup, fromServer);
     site.app.clanPatchEnabled = true;
     std::string error;
     Clock::time_point ended;

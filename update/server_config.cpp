@@ -129,7 +129,7 @@ long long DecimalPrefixValue(const std::wstring& text) {
     return std::wcstoll(text.c_str(), nullptr, 10);
 }
 
-ServerConfig NativeApp::LoadServerConfig(bool& fromServer) {
+ServerConfig NativeApp::LoadServerConfig(const std::atomic<bool>& cancel, bool& fromServer) {
     DebugScope scope(logger, L"LoadServerConfig");
     ServerConfig config;
     fromServer = false;
@@ -143,7 +143,7 @@ ServerConfig NativeApp::LoadServerConfig(bool& fromServer) {
         options.fixedReadString = true;
         options.label = L"string-default";
         const std::atomic<bool> neverPaused{false};
-        const std::string body = http.DownloadString(url, cancelStartup, neverPaused, options);
+        const std::string body = http.DownloadString(url, cancel, neverPaused, options);
         fromServer = true;
         logger.Debug(L"Server config downloaded bytes=" + std::to_wstring(body.size()));
         const std::wstring xml = WideFromUtf8(body);

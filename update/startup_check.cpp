@@ -29,7 +29,7 @@ void NativeApp::StartupCheckThread() {
     try {
         logger.Debug(L"Startup thread started.");
         bool fromServer = false;
-        const ServerConfig config = LoadServerConfig(fromServer);
+        const ServerConfig config = LoadServerConfig(cancelStartup, fromServer);
         StoreServerConfig(*this, config);
         logger.Debug(L"Startup thread stored server config.");
         SetUi(L"Проверка версии апдейтера", L"", 0);
@@ -94,7 +94,8 @@ void NativeApp::ManualSelfUpdateThread() {
     try {
         logger.Debug(L"Manual self-update thread loading fresh server config.");
         bool fromServer = false;
-        const ServerConfig config = LoadServerConfig(fromServer);
+        // Cancel stops the self-update, so it stops this reload too.
+        const ServerConfig config = LoadServerConfig(cancelUpdate, fromServer);
         // A failed or canceled load gives the built-in defaults, which must
         // not replace a good configuration; they offer no updater anyway.
         if (fromServer) {
