@@ -6,6 +6,7 @@
 namespace {
 
 thread_local int allocationsUntilFailure = 0;
+thread_local bool everyAllocationFails = false;
 
 }  // namespace
 
@@ -13,8 +14,12 @@ void updater::FailNthAllocation(int n) {
     allocationsUntilFailure = n;
 }
 
+void updater::FailEveryAllocation(bool on) {
+    everyAllocationFails = on;
+}
+
 void* operator new(std::size_t size) {
-    if (allocationsUntilFailure > 0 && --allocationsUntilFailure == 0) {
+    if (everyAllocationFails || (allocationsUntilFailure > 0 && --allocationsUntilFailure == 0)) {
         throw std::bad_alloc();
     }
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {

@@ -7,4 +7,7 @@ namespace updater {
 // executables that link allocation_failure.cpp, which replaces operator new.
 void FailNthAllocation(int n);
 
+// While on, makes every allocation of the calling thread throw std::bad_alloc.
+void FailEveryAllocation(bool on);
+
 }  // namespace updater

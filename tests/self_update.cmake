@@ -22,7 +22,7 @@ add_test(NAME self_update_packages_setup
     ${SELF_UPDATE_PACKAGES_DIR} $<TARGET_FILE:self_update_standin_new>)
 set_tests_properties(self_update_packages_setup PROPERTIES FIXTURES_SETUP self_update_packages)
 
-add_engine_test(self_update_tests self_update_tests.cpp site_app.cpp)
+add_engine_test(self_update_tests self_update_tests.cpp site_app.cpp allocation_failure.cpp)
 target_compile_definitions(self_update_tests PRIVATE SELF_UPDATE_PACKAGES="Z:${SELF_UPDATE_PACKAGES_DIR}")
 set_tests_properties(self_update_tests PROPERTIES
   FIXTURES_REQUIRED "wine_prefix;http_test_server;http_test_trust;self_update_packages")

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cwctype>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "foundation/hashing.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "tests/allocation_failure.h"
 #include "tests/site_app.h"
 
 namespace updater {
@@ -285,7 +287,8 @@ TEST(SelfUpdateThreadsTest, ManualSelfUpdateEndings) {
         NativeApp& app = updater.app;
         const std::wstring release = NewTestId();
         const auto fault = [&](const std::wstring& name) {
-            return item.held != nullptr && name == item.held ? "mode=stall_head&maxwait=60&release=" + Utf8FromWide(release) : "";
+            const bool held = item.held != nullptr && name == item.held;
+            return held ? "mode=stall_head&maxwait=60&release=" + Utf8FromWide(release) : "";
         };
         const std::wstring url = updater.Publish(L"new.exe", L"u.exe", fault(L"u.exe"));
         if (item.servesConfig) {
@@ -338,6 +341,37 @@ TEST(SelfUpdateThreadsTest, ManualSelfUpdateEndings) {
         EXPECT_EQ(app.serverConfig.launcherVersion == L"kept", !loaded) << item.what;
         EXPECT_EQ(updater.DebugLines(L"BEGIN CheckSelfUpdate").size(), loaded ? 1u : 0u) << item.what;
     }
+}
+
+// The process start runs out of memory, and so does every handler after it:
+// the thread still ends and frees its flags in their order, allocating
+// nothing. uiMutex, held from the process start on, stops it where it clears
+// the busy state.
+TEST(SelfUpdateThreadsTest, HandlersOutOfMemoryStillFreeTheFlagsInOrder) {
+    Updater updater;
+    NativeApp& app = updater.app;
+    const std::wstring url = updater.Publish(L"new.exe", L"u.exe");
+    updater.Serve(L"UpdateConfig.xml", Utf8FromWide(L"<LauncherUrl>" + url + L"</LauncherUrl>"));
+    std::atomic<bool> starting{false}, uiHeld{false};
+    app.startProcess = [&](const ProcessLaunch&, unsigned long&) -> bool {
+        starting = true;
+        WaitFor([&] { return uiHeld.load(); });
+        FailEveryAllocation(true);  // on this thread, which ends without allocating again
+        throw std::bad_alloc();
+    };
+    app.startupWork = false;
+    app.ForceSelfUpdate();
+    WaitFor([&] { return starting.load(); });
+    {
+        std::lock_guard<std::mutex> ui(app.uiMutex);
+        uiHeld = true;
+        WaitFor([&] { return !app.startedUpdateMustFinish && !app.manualSelfUpdateRunning; });
+        EXPECT_FALSE(app.startedUpdateMustFinish || app.manualSelfUpdateRunning);
+        EXPECT_TRUE(app.ui.busy && app.workerRunning);
+    }
+    app.updateThread.join();
+    EXPECT_FALSE(app.workerRunning || app.startedUpdateMustFinish || app.manualSelfUpdateRunning);
+    EXPECT_FALSE(updater.Ui().busy || updater.Ui().cancelVisible);
 }
 
 TEST(SelfUpdateThreadsTest, ButtonRefusalsAndTheJoinBeforeTheFirstStatus) {

@@ -182,7 +182,8 @@ TEST(UpdateEndings, EveryErrorEndsTheRun) {
         ASSERT_TRUE(app.ClaimUpdateRun());
         app.SetBusy(true);
         if (row.steps) {
-            RunToOneEnding(app, row.steps);
+            ThreadEnding ending(app, EndUpdateRunWithoutAllocating);
+            RunToOneEnding(app, ending, row.steps);
         } else {
             const AddressSpaceTaken taken;
             app.StartUpdateRun(false);

@@ -83,7 +83,9 @@ bool NativeApp::NeedsUpdate(const UpdateFileEntry& entry, std::atomic<long long>
     return mismatch;
 }
 
-void CheckWorker(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phase) {
+// The outermost handler is the last resort when a log line cannot be written
+// (for want of memory): the error is kept all the same, without allocating.
+void CheckWorker(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phase) try {
     app.logger.Debug(L"Check worker started id=" + std::to_wstring(id));
     try {
         for (;;) {
@@ -115,6 +117,8 @@ void CheckWorker(NativeApp& app, unsigned id, UpdatePlan& plan, CheckPhase& phas
         CaptureFirstError(phase.firstCheckError, phase.checkErrorMutex, app.cancelUpdate);
         app.logger.Debug(L"Check worker captured error id=" + std::to_wstring(id));
     }
+} catch (...) {
+    CaptureFirstError(phase.firstCheckError, phase.checkErrorMutex, app.cancelUpdate);
 }
 
 void RunCheckPhase(NativeApp& app, UpdatePlan& plan) {

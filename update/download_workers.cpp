@@ -259,7 +259,9 @@ void GiveUp(NativeApp& app, const UpdatePlan& plan, DownloadPhase& phase, unsign
 
 }  // namespace
 
-void DownloadWorker(NativeApp& app, unsigned id, const UpdatePlan& plan, DownloadPhase& phase) {
+// The outermost handler is the last resort when a log line cannot be written
+// (for want of memory): the error is kept all the same, without allocating.
+void DownloadWorker(NativeApp& app, unsigned id, const UpdatePlan& plan, DownloadPhase& phase) try {
     const std::wstring idText = std::to_wstring(id);
     app.logger.Debug(L"Download worker started id=" + idText);
     try {
@@ -289,6 +291,8 @@ void DownloadWorker(NativeApp& app, unsigned id, const UpdatePlan& plan, Downloa
         CaptureFirstError(phase.firstDownloadError, phase.downloadErrorMutex, app.cancelUpdate);
         app.logger.Debug(L"Download worker captured error id=" + idText);
     }
+} catch (...) {
+    CaptureFirstError(phase.firstDownloadError, phase.downloadErrorMutex, app.cancelUpdate);
 }
 
 DownloadOutcome RunDownloadPhase(NativeApp& app, const UpdatePlan& plan, const std::wstring& tempRoot) {

@@ -3,6 +3,7 @@
 
 #include "app/native_app.h"
 #include "foundation/text.h"
+#include "update/thread_ending.h"
 
 namespace updater {
 
@@ -24,29 +25,38 @@ void NativeApp::StartStartupCheck() {
 }
 
 void NativeApp::StartupCheckThread() {
-    DebugScope scope(logger, L"Startup thread");
+    ThreadEnding ending(*this, EndStartupCheckWithoutAllocating);
     // Nothing may escape a thread body: it would end the process.
     try {
-        logger.Debug(L"Startup thread started.");
-        bool fromServer = false;
-        const ServerConfig config = LoadServerConfig(cancelStartup, fromServer);
-        StoreServerConfig(*this, config);
-        logger.Debug(L"Startup thread stored server config.");
-        SetUi(L"Проверка версии апдейтера", L"", 0);
-        if (CheckSelfUpdate(config, false)) {
-            logger.Debug(L"Startup thread exiting after self-update launch.");
-            return;
+        DebugScope scope(logger, L"Startup thread");
+        try {
+            logger.Debug(L"Startup thread started.");
+            bool fromServer = false;
+            const ServerConfig config = LoadServerConfig(cancelStartup, fromServer);
+            StoreServerConfig(*this, config);
+            logger.Debug(L"Startup thread stored server config.");
+            SetUi(L"Проверка версии апдейтера", L"", 0);
+            if (CheckSelfUpdate(config, false)) {
+                // startupWork stays set until the process ends.
+                ending.MarkDone();
+                logger.Debug(L"Startup thread exiting after self-update launch.");
+                return;
+            }
+        } catch (const std::exception& error) {
+            logger.Log(L"Startup thread failed: " + WideFromUtf8(error.what()));
+        } catch (...) {
+            logger.Log(L"Startup thread failed: Unknown error");
         }
-    } catch (const std::exception& error) {
-        logger.Log(L"Startup thread failed: " + WideFromUtf8(error.what()));
+        // The final status comes first: once startupWork is clear the user may
+        // start an update, whose own status must not be overwritten.
+        SetUi(L"Готов к работе", L"", 0);
+        startupWork.exchange(false);
+        ending.MarkDone();
+        logger.Debug(L"Startup thread completed.");
     } catch (...) {
-        logger.Log(L"Startup thread failed: Unknown error");
+        // A handler or the ending above failed (for want of memory): `ending`
+        // shows the final status and frees startupWork without allocating.
     }
-    // The final status comes first: once startupWork is clear the user may
-    // start an update, whose own status must not be overwritten.
-    SetUi(L"Готов к работе", L"", 0);
-    startupWork.exchange(false);
-    logger.Debug(L"Startup thread completed.");
 }
 
 void NativeApp::ForceSelfUpdate() {
@@ -90,33 +100,44 @@ void NativeApp::ForceSelfUpdate() {
 }
 
 void NativeApp::ManualSelfUpdateThread() {
-    DebugScope scope(logger, L"Manual self-update thread");
+    ThreadEnding ending(*this, EndManualSelfUpdateWithoutAllocating);
+    // Nothing may escape a thread body: it would end the process.
     try {
-        logger.Debug(L"Manual self-update thread loading fresh server config.");
-        bool fromServer = false;
-        // Cancel stops the self-update, so it stops this reload too.
-        const ServerConfig config = LoadServerConfig(cancelUpdate, fromServer);
-        // A failed or canceled load gives the built-in defaults, which must
-        // not replace a good configuration; they offer no updater anyway.
-        if (fromServer) {
-            StoreServerConfig(*this, config);
-            logger.Debug(L"Manual self-update thread stored server config.");
-            if (CheckSelfUpdate(config, true)) {
-                logger.Debug(L"Manual self-update thread exiting after self-update launch.");
-                return;
+        DebugScope scope(logger, L"Manual self-update thread");
+        try {
+            logger.Debug(L"Manual self-update thread loading fresh server config.");
+            bool fromServer = false;
+            // Cancel stops the self-update, so it stops this reload too.
+            const ServerConfig config = LoadServerConfig(cancelUpdate, fromServer);
+            // A failed or canceled load gives the built-in defaults, which must
+            // not replace a good configuration; they offer no updater anyway.
+            if (fromServer) {
+                StoreServerConfig(*this, config);
+                logger.Debug(L"Manual self-update thread stored server config.");
+                if (CheckSelfUpdate(config, true)) {
+                    // The flags stay set until the process ends.
+                    ending.MarkDone();
+                    logger.Debug(L"Manual self-update thread exiting after self-update launch.");
+                    return;
+                }
             }
+            SetUi(L"Готов к работе",
+                  cancelUpdate.load() ? L"Самообновление отменено." : L"Самообновление недоступно.", 0);
+        } catch (const std::exception& error) {
+            logger.Log(L"Manual self-update failed: " + WideFromUtf8(error.what()));
+            SetUi(L"Готов к работе", L"Не удалось обновить апдейтер.", 0);
         }
-        SetUi(L"Готов к работе", cancelUpdate.load() ? L"Самообновление отменено." : L"Самообновление недоступно.",
-              0);
-    } catch (const std::exception& error) {
-        logger.Log(L"Manual self-update failed: " + WideFromUtf8(error.what()));
-        SetUi(L"Готов к работе", L"Не удалось обновить апдейтер.", 0);
+        logger.Debug(L"Manual self-update thread clearing interactive busy state.");
+        startedUpdateMustFinish.exchange(false);
+        manualSelfUpdateRunning.exchange(false);
+        SetBusy(false);
+        workerRunning.exchange(false);
+        ending.MarkDone();
+    } catch (...) {
+        // A handler or the ending above failed (for want of memory), or an
+        // exception of another kind came: `ending` frees the flags in their
+        // order without allocating.
     }
-    logger.Debug(L"Manual self-update thread clearing interactive busy state.");
-    startedUpdateMustFinish.exchange(false);
-    manualSelfUpdateRunning.exchange(false);
-    SetBusy(false);
-    workerRunning.exchange(false);
 }
 
 }  // namespace updater

@@ -38,21 +38,30 @@ std::wstring FailureDetail(NativeApp& app, int failedDownloads, int manifestFail
     return detail;
 }
 
-void EndRun(NativeApp& app, const std::wstring& status, const std::wstring& detail) {
+// ClearInteractiveBusy, once: a failure after it (of the final status, say)
+// must not clear the flags again, when a new run may already hold them.
+void ReleaseRun(NativeApp& app, ThreadEnding& ending) {
+    if (!ending.IsDone()) {
+        app.ClearInteractiveBusy();
+        ending.MarkDone();
+    }
+}
+
+void EndRun(NativeApp& app, ThreadEnding& ending, const std::wstring& status, const std::wstring& detail) {
     app.SetSpeed(L"");
-    app.ClearInteractiveBusy();
+    ReleaseRun(app, ending);
     app.SetUi(status, detail, 100);
 }
 
 // The ending of a run that got through its work: complete, or complete with
 // failed files or manifests.
-void ReportFinished(NativeApp& app, int failedDownloads, int manifestFailures) {
+void ReportFinished(NativeApp& app, ThreadEnding& ending, int failedDownloads, int manifestFailures) {
     if (failedDownloads + manifestFailures < 1) {
-        EndRun(app, L"Готов к работе", L"Обновление завершено");
+        EndRun(app, ending, L"Готов к работе", L"Обновление завершено");
         app.logger.Log(L"Update finished.");
         return;
     }
-    EndRun(app, app.T(L"UpdateCompleteWithErrors"), FailureDetail(app, failedDownloads, manifestFailures));
+    EndRun(app, ending, app.T(L"UpdateCompleteWithErrors"), FailureDetail(app, failedDownloads, manifestFailures));
     app.logger.Log(L"Update finished with errors. failedFiles=" + std::to_wstring(failedDownloads) +
                    L", failedManifests=" + std::to_wstring(manifestFailures));
 }
@@ -92,7 +101,7 @@ void ResetSystemFolder(NativeApp& app, int manifestFailures) {
     app.logger.Log(L"System directory removed before update: " + full);
 }
 
-void RunUpdateSteps(NativeApp& app, bool resetSystemBeforeUpdate) {
+void RunUpdateSteps(NativeApp& app, ThreadEnding& ending, bool resetSystemBeforeUpdate) {
     CreateDirectoryRecursive(app.clientPath);
     const std::wstring tempRoot = JoinPath(app.appDir, L"temp");
     CreateDirectoryRecursive(tempRoot);
@@ -102,9 +111,9 @@ void RunUpdateSteps(NativeApp& app, bool resetSystemBeforeUpdate) {
     if (plan.entries.empty()) {
         app.logger.Debug(L"Update plan is empty; manifestFailures=" + std::to_wstring(plan.manifestFailures));
         if (plan.manifestFailures < 1) {
-            EndRun(app, L"Готов к работе", L"Нет файлов для проверки");
+            EndRun(app, ending, L"Готов к работе", L"Нет файлов для проверки");
         } else {
-            EndRun(app, app.T(L"UpdateCompleteWithErrors"), FailureDetail(app, 0, plan.manifestFailures));
+            EndRun(app, ending, app.T(L"UpdateCompleteWithErrors"), FailureDetail(app, 0, plan.manifestFailures));
         }
         return;
     }
@@ -127,21 +136,21 @@ void RunUpdateSteps(NativeApp& app, bool resetSystemBeforeUpdate) {
         app.logger.Debug(L"Update has no downloads; files are current.");
         if (plan.manifestFailures > 0) {
             // Current files from only some sources are no success.
-            ReportFinished(app, 0, plan.manifestFailures);
+            ReportFinished(app, ending, 0, plan.manifestFailures);
         } else {
-            EndRun(app, L"Готов к работе", L"Файлы уже актуальны");
+            EndRun(app, ending, L"Готов к работе", L"Файлы уже актуальны");
         }
         return;
     }
     const DownloadOutcome outcome = RunDownloadPhase(app, plan, tempRoot);
-    ReportFinished(app, outcome.failedDownloads, plan.manifestFailures);
+    ReportFinished(app, ending, outcome.failedDownloads, plan.manifestFailures);
 }
 
-void EndWithError(NativeApp& app, const std::wstring& message) {
+void EndWithError(NativeApp& app, ThreadEnding& ending, const std::wstring& message) {
     const bool canceled = message == L"Canceled";
     app.logger.Debug(std::wstring(L"Update thread exception wasUserCancel=") + BoolText(canceled) +
                      L", message=" + message);
-    app.ClearInteractiveBusy();
+    ReleaseRun(app, ending);
     app.SetSpeed(L"");
     if (canceled) {
         app.SetUi(L"Обновление отменено", L"", 0);
@@ -208,21 +217,29 @@ void CaptureFirstError(std::exception_ptr& firstError, std::mutex& errorMutex, s
     cancel.store(true);
 }
 
-void RunToOneEnding(NativeApp& app, const std::function<void()>& steps) {
+void RunToOneEnding(NativeApp& app, ThreadEnding& ending, const std::function<void()>& steps) {
     try {
         steps();
     } catch (const std::exception& error) {
-        EndWithError(app, WideFromUtf8(error.what()));
+        EndWithError(app, ending, WideFromUtf8(error.what()));
     } catch (...) {
-        EndWithError(app, L"Unknown error");
+        EndWithError(app, ending, L"Unknown error");
     }
 }
 
 void RunUpdateThread(NativeApp& app, bool resetSystemBeforeUpdate) {
-    DebugScope scope(app.logger, L"Update thread");
-    app.logger.Debug(L"Update thread started.");
-    RunToOneEnding(app, [&] { RunUpdateSteps(app, resetSystemBeforeUpdate); });
-    app.logger.Debug(L"Update thread finished.");
+    ThreadEnding ending(app, EndUpdateRunWithoutAllocating);
+    // Nothing may escape a thread body: it would end the process.
+    try {
+        DebugScope scope(app.logger, L"Update thread");
+        app.logger.Debug(L"Update thread started.");
+        RunToOneEnding(app, ending, [&] { RunUpdateSteps(app, ending, resetSystemBeforeUpdate); });
+        app.logger.Debug(L"Update thread finished.");
+    } catch (...) {
+        // A handler above failed (for want of memory): `ending` frees the
+        // flags in their order without allocating, unless the run's own
+        // ending already has.
+    }
 }
 
 bool NativeApp::ClaimUpdateRun() {

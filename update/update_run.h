@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "update/thread_ending.h"
+
 namespace updater {
 
 class NativeApp;
@@ -35,8 +37,9 @@ void CaptureFirstError(std::exception_ptr& firstError, std::mutex& errorMutex, s
 
 // Runs the steps of an update run so that it ends in exactly one final status:
 // any exception, also one that is not a std::exception, ends the run as
-// canceled ("Canceled") or failed, through ClearInteractiveBusy.
-void RunToOneEnding(NativeApp& app, const std::function<void()>& steps);
+// canceled ("Canceled") or failed, through ClearInteractiveBusy, after which
+// `ending` is marked done, as the steps mark it when they end the run themselves.
+void RunToOneEnding(NativeApp& app, ThreadEnding& ending, const std::function<void()>& steps);
 
 // The body of the update thread.
 void RunUpdateThread(NativeApp& app, bool resetSystemBeforeUpdate);

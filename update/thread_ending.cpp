@@ -1,0 +1,53 @@
+#include "update/thread_ending.h"
+
+#include <mutex>
+
+#include "app/native_app.h"
+
+namespace updater {
+
+namespace {
+
+const wchar_t kReady[] = L"Готов к работе";
+
+void ClearBusyWithoutAllocating(NativeApp& app) {
+    {
+        std::lock_guard<std::mutex> lock(app.uiMutex);
+        app.ui.busy = false;
+        app.ui.cancelVisible = false;
+        app.ui.paused = app.paused.load();
+    }
+    if (app.hwnd) InvalidateRect(app.hwnd, nullptr, FALSE);
+}
+
+}  // namespace
+
+void EndStartupCheckWithoutAllocating(NativeApp& app) {
+    {
+        std::lock_guard<std::mutex> lock(app.uiMutex);
+        // Within its capacity a string takes a new text without allocating;
+        // every status shown before this one is at least as long.
+        if (app.ui.status.capacity() >= sizeof(kReady) / sizeof(kReady[0]) - 1) {
+            app.ui.status = kReady;
+        }
+        app.ui.detail.clear();
+        app.ui.percent = 0;
+    }
+    if (app.hwnd) InvalidateRect(app.hwnd, nullptr, FALSE);
+    app.startupWork.exchange(false);
+}
+
+void EndManualSelfUpdateWithoutAllocating(NativeApp& app) {
+    app.startedUpdateMustFinish.exchange(false);
+    app.manualSelfUpdateRunning.exchange(false);
+    ClearBusyWithoutAllocating(app);
+    app.workerRunning.exchange(false);
+}
+
+void EndUpdateRunWithoutAllocating(NativeApp& app) {
+    app.startedUpdateMustFinish.exchange(false);
+    ClearBusyWithoutAllocating(app);
+    app.workerRunning.exchange(false);
+}
+
+}  // namespace updater
