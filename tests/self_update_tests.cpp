@@ -374,6 +374,22 @@ TEST(SelfUpdateThreadsTest, HandlersOutOfMemoryStillFreeTheFlagsInOrder) {
     EXPECT_FALSE(updater.Ui().busy || updater.Ui().cancelVisible);
 }
 
+// An error of another kind than std::exception ends the thread as a failure
+// too, not with the status of the step it came from.
+TEST(SelfUpdateThreadsTest, AnErrorOfAnyKindEndsTheManualThreadAsFailed) {
+    Updater updater;
+    NativeApp& app = updater.app;
+    const std::wstring url = updater.Publish(L"new.exe", L"u.exe");
+    updater.Serve(L"UpdateConfig.xml", Utf8FromWide(L"<LauncherUrl>" + url + L"</LauncherUrl>"));
+    app.startProcess = [](const ProcessLaunch&, unsigned long&) -> bool { throw 42; };
+    app.startupWork = false;
+    app.ForceSelfUpdate();
+    app.updateThread.join();
+    EXPECT_EQ(updater.LastInfo(), L"Manual self-update failed: Unknown error");
+    EXPECT_EQ(updater.Ui().status + L"|" + updater.Ui().detail, L"Готов к работе|Не удалось обновить апдейтер.");
+    EXPECT_FALSE(app.workerRunning || app.manualSelfUpdateRunning || updater.Ui().busy);
+}
+
 TEST(SelfUpdateThreadsTest, ButtonRefusalsAndTheJoinBeforeTheFirstStatus) {
     Updater updater;
     NativeApp& app = updater.app;

@@ -126,6 +126,9 @@ void NativeApp::ManualSelfUpdateThread() {
         } catch (const std::exception& error) {
             logger.Log(L"Manual self-update failed: " + WideFromUtf8(error.what()));
             SetUi(L"Готов к работе", L"Не удалось обновить апдейтер.", 0);
+        } catch (...) {
+            logger.Log(L"Manual self-update failed: Unknown error");
+            SetUi(L"Готов к работе", L"Не удалось обновить апдейтер.", 0);
         }
         logger.Debug(L"Manual self-update thread clearing interactive busy state.");
         startedUpdateMustFinish.exchange(false);
