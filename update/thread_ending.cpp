@@ -10,16 +10,6 @@ namespace {
 
 const wchar_t kReady[] = L"Готов к работе";
 
-void ClearBusyWithoutAllocating(NativeApp& app) {
-    {
-        std::lock_guard<std::mutex> lock(app.uiMutex);
-        app.ui.busy = false;
-        app.ui.cancelVisible = false;
-        app.ui.paused = app.paused.load();
-    }
-    if (app.hwnd) InvalidateRect(app.hwnd, nullptr, FALSE);
-}
-
 }  // namespace
 
 void EndStartupCheckWithoutAllocating(NativeApp& app) {
@@ -40,13 +30,13 @@ void EndStartupCheckWithoutAllocating(NativeApp& app) {
 void EndManualSelfUpdateWithoutAllocating(NativeApp& app) {
     app.startedUpdateMustFinish.exchange(false);
     app.manualSelfUpdateRunning.exchange(false);
-    ClearBusyWithoutAllocating(app);
+    StoreBusyState(app, false);
     app.workerRunning.exchange(false);
 }
 
 void EndUpdateRunWithoutAllocating(NativeApp& app) {
     app.startedUpdateMustFinish.exchange(false);
-    ClearBusyWithoutAllocating(app);
+    StoreBusyState(app, false);
     app.workerRunning.exchange(false);
 }
 

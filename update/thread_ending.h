@@ -30,6 +30,11 @@ private:
     bool done = false;
 };
 
+// SetBusy's store, without its debug line: the busy state, the Cancel button
+// and the pause shown, under uiMutex, then a repaint; it allocates nothing.
+// It lives beside SetBusy, in update/ui_state.cpp.
+void StoreBusyState(NativeApp& app, bool busy);
+
 // The endings of the three threads as their own endings order them, without
 // log lines or new texts:
 // the start-up check: "Готов к работе" with an empty detail (stored only into
@@ -37,7 +42,7 @@ private:
 // the manual self-update: startedUpdateMustFinish, manualSelfUpdateRunning,
 // the busy state, workerRunning last;
 // the update run: startedUpdateMustFinish, the busy state, workerRunning last.
-// The busy state is cleared as SetBusy(false) stores it, without its debug line.
+// The busy state is cleared with StoreBusyState.
 void EndStartupCheckWithoutAllocating(NativeApp& app);
 void EndManualSelfUpdateWithoutAllocating(NativeApp& app);
 void EndUpdateRunWithoutAllocating(NativeApp& app);

@@ -2,6 +2,7 @@
 
 #include "app/native_app.h"
 #include "foundation/text.h"
+#include "update/thread_ending.h"
 
 namespace updater {
 
@@ -40,17 +41,21 @@ void NativeApp::SetProgressUi(std::wstring status, std::wstring detail, double p
     if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
 }
 
+void StoreBusyState(NativeApp& app, bool busy) {
+    {
+        std::lock_guard<std::mutex> lock(app.uiMutex);
+        app.ui.busy = busy;
+        app.ui.cancelVisible = busy;
+        app.ui.paused = app.paused.load();
+        // A new run or self-update reports its progress again.
+        if (busy) app.cancelShown = false;
+    }
+    if (app.hwnd) InvalidateRect(app.hwnd, nullptr, FALSE);
+}
+
 void NativeApp::SetBusy(bool busy) {
     logger.Debug(std::wstring(L"SetBusy value=") + (busy ? L"true" : L"false"));
-    {
-        std::lock_guard<std::mutex> lock(uiMutex);
-        ui.busy = busy;
-        ui.cancelVisible = busy;
-        ui.paused = paused.load();
-        // A new run or self-update reports its progress again.
-        if (busy) cancelShown = false;
-    }
-    if (hwnd) InvalidateRect(hwnd, nullptr, FALSE);
+    StoreBusyState(*this, busy);
 }
 
 void NativeApp::SetSpeed(std::wstring text) {
